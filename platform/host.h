@@ -1,0 +1,21 @@
+// Start-up of the application on the toolkit host.
+#pragma once
+
+#include "platform/win32.h"
+
+namespace platform {
+
+using WinMainEntry = int(WINAPI*)(HINSTANCE, HINSTANCE, LPSTR, int);
+
+// Starts the toolkit, calls `entry` (the application's WinMain) and returns its exit code.
+// When no display can be opened the toolkit is started without one: the dialog then cannot be
+// created and the application reports it.
+int host_main(int argc, char** argv, WinMainEntry entry);
+
+// True when windows can be shown (a display, or the offscreen platform).
+bool have_display();
+
+// The instance handle the host passes to WinMain.
+HINSTANCE host_instance();
+
+} // namespace platform
