@@ -1,1 +1,60 @@
+// Costs of the signal core. The synthesizer is measured next to the bare sines it must compute,
+// which are its floor; the band-pass pair per 528-byte block.
+#include "dsp/bandpass.h"
+#include "dsp/synth.h"
+
 #include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <vector>
+
+namespace {
+
+void BM_FillToneBlock(benchmark::State& state) {
+    std::vector<unsigned char> block(dsp::tone_block_bytes);
+    for (auto _ : state) {
+        dsp::fill_tone_block(block.data(), dsp::base_frequency_hz);
+        benchmark::DoNotOptimize(block.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * dsp::tone_block_bytes);
+}
+BENCHMARK(BM_FillToneBlock);
+
+// The 8192 sines of one block (sin p and sin 2p for 4096 phases) and nothing else.
+void BM_SinesOfOneBlock(benchmark::State& state) {
+    std::vector<double> phases(dsp::tone_block_bytes);
+    double p = 0.0;
+    for (auto& v : phases) {
+        v = p;
+        p = p + (1000 * dsp::two_pi) / 11025.0;
+        if (p > dsp::two_pi) {
+            p -= dsp::two_pi;
+        }
+    }
+    for (auto _ : state) {
+        double sum = 0.0;
+        for (double v : phases) {
+            sum += std::sin(v);
+            sum += std::sin(2.0 * v);
+        }
+        benchmark::DoNotOptimize(sum);
+    }
+    state.SetItemsProcessed(state.iterations() * 2 * dsp::tone_block_bytes);
+}
+BENCHMARK(BM_SinesOfOneBlock);
+
+void BM_ComputePoints(benchmark::State& state) {
+    std::vector<unsigned char> block(dsp::capture_block_bytes);
+    double phase = 0.0;
+    dsp::synthesize(block.data(), block.size(), dsp::base_frequency_hz, phase);
+    dsp::XYPoint points[dsp::xy_point_count];
+    for (auto _ : state) {
+        dsp::compute_points(block.data(), points);
+        benchmark::DoNotOptimize(points);
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_ComputePoints);
+
+} // namespace
