@@ -1,0 +1,18 @@
+// The three kinds of pane: the live XY figure, the reference waveform and the idle trace.
+#pragma once
+
+#include "platform/win32.h"
+
+// Every pane is a bordered 91 x 91 child: an 89 x 89 client area, centre row 44.
+constexpr int pane_size = 91;
+constexpr int xy_pane_x = 20;
+constexpr int xy_pane_y = 26;
+constexpr int reference_pane_x = 220;
+constexpr int reference_pane_y = 26;
+
+constexpr COLORREF xy_point_color = RGB(255, 255, 100);
+constexpr COLORREF reference_curve_color = RGB(100, 255, 100);
+
+LRESULT CALLBACK xy_scope_proc(HWND pane, UINT msg, WPARAM wparam, LPARAM lparam);        // XYScope
+LRESULT CALLBACK idle_scope_proc(HWND pane, UINT msg, WPARAM wparam, LPARAM lparam);      // Scope1
+LRESULT CALLBACK reference_scope_proc(HWND pane, UINT msg, WPARAM wparam, LPARAM lparam); // Scope2
