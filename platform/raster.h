@@ -2,6 +2,7 @@
 // Plain C++, no toolkit, so pane pixels can be checked exactly without a display.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
