@@ -65,5 +65,16 @@ format:
 tidy: build
 	clang-tidy -p $(BUILD) --quiet $$(git ls-files 'dsp/*.cpp' 'panes/*.cpp' 'audio/*.cpp' 'app/*.cpp' 'platform/*.cpp' 'tools/*.cpp')
 
+# The same application for Windows, cross-compiled with MinGW-w64: build-windows/tavrene.exe.
+WINDOWS_BUILD ?= build-windows
+windows: deps
+	cmake -S . -B $(WINDOWS_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64.cmake
+	cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target tavrene
+
+# The Debian package of the Linux program, in $(BUILD).
+package: deps build
+	cd $(BUILD) && cpack -G DEB
+
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) build-windows
