@@ -37,8 +37,8 @@ void capture_start(HWND dialog) {
         return;
     }
     *capture_header = WAVEHDR{};
-    if (waveInOpen(&capture_device, WAVE_MAPPER, &stream_format, reinterpret_cast<DWORD_PTR>(dialog),
-                   0, CALLBACK_WINDOW) != MMSYSERR_NOERROR) {
+    if (waveInOpen(&capture_device, WAVE_MAPPER, &stream_format,
+                   reinterpret_cast<DWORD_PTR>(dialog), 0, CALLBACK_WINDOW) != MMSYSERR_NOERROR) {
         capture_device = nullptr;
         stream_free(block);
         show_warning(dialog, "Error opening waveform audio device!");

@@ -12,7 +12,9 @@ struct StreamHeap {
 // The standard heap unless a test swaps it.
 extern StreamHeap stream_heap;
 
-inline void* stream_alloc(size_t bytes) { return stream_heap.allocate(bytes); }
+inline void* stream_alloc(size_t bytes) {
+    return stream_heap.allocate(bytes);
+}
 inline void stream_free(void* block) {
     if (block != nullptr) {
         stream_heap.release(block);

@@ -25,7 +25,8 @@ void free_tone_memory() {
 
 bool allocate_tone_memory() {
     tone_header[0] = static_cast<WAVEHDR*>(stream_alloc(sizeof(WAVEHDR)));
-    tone_header[1] = tone_header[0] ? static_cast<WAVEHDR*>(stream_alloc(sizeof(WAVEHDR))) : nullptr;
+    tone_header[1] =
+        tone_header[0] ? static_cast<WAVEHDR*>(stream_alloc(sizeof(WAVEHDR))) : nullptr;
     tone_block[0] =
         tone_header[1] ? static_cast<unsigned char*>(stream_alloc(dsp::tone_block_bytes)) : nullptr;
     tone_block[1] =

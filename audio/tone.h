@@ -11,7 +11,7 @@ extern bool tone_stopping;
 // Set by a close request while the tone plays: the dialog ends once the device has closed.
 extern bool tone_exit_pending;
 
-void tone_toggle(HWND dialog);                         // the On/Off button
-void tone_opened(HWND dialog);                         // MM_WOM_OPEN
-void tone_block_done(WAVEHDR* hdr);                    // MM_WOM_DONE
-void tone_closed(HWND dialog);                         // MM_WOM_CLOSE
+void tone_toggle(HWND dialog);      // the On/Off button
+void tone_opened(HWND dialog);      // MM_WOM_OPEN
+void tone_block_done(WAVEHDR* hdr); // MM_WOM_DONE
+void tone_closed(HWND dialog);      // MM_WOM_CLOSE

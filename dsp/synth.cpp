@@ -27,7 +27,11 @@ void fill_tone_block(unsigned char* block, int frequency_hz) {
     synthesize(block, tone_block_bytes, frequency_hz, program_phase);
 }
 
-double tone_phase() { return program_phase; }
-void set_tone_phase(double phase) { program_phase = phase; }
+double tone_phase() {
+    return program_phase;
+}
+void set_tone_phase(double phase) {
+    program_phase = phase;
+}
 
 } // namespace dsp

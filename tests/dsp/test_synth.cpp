@@ -24,9 +24,9 @@ class ToneBlocks : public ::testing::Test {
 };
 
 TEST_F(ToneBlocks, FirstBlockOfARunStartsWithTheKnownBytes) {
-    const unsigned char expected[32] = {127, 218, 232, 172, 112, 110, 142, 142, 83,  22,  34,
-                                        124, 216, 232, 173, 113, 109, 142, 143, 85,  23,  32,
-                                        121, 215, 233, 175, 114, 109, 141, 143, 87,  24};
+    const unsigned char expected[32] = {127, 218, 232, 172, 112, 110, 142, 142, 83, 22, 34,
+                                        124, 216, 232, 173, 113, 109, 142, 143, 85, 23, 32,
+                                        121, 215, 233, 175, 114, 109, 141, 143, 87, 24};
     const auto block = next_block();
     for (int i = 0; i < 32; ++i) {
         EXPECT_EQ(block[i], expected[i]) << "byte " << i;
