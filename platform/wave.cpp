@@ -1,0 +1,466 @@
+// waveIn*/waveOut*: handles, header queues, flags and notifications, over a backend that only
+// moves bytes (wave_backend.h).
+#include "platform/wave_backend.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <vector>
+
+namespace platform::wave {
+namespace {
+
+std::shared_ptr<Backend>& selected_backend() {
+    static std::shared_ptr<Backend> backend;
+    return backend;
+}
+
+// A device that died keeps its application going at the nominal rate: written bytes are taken
+// and dropped, and capture records silence.
+class NullOutput final : public OutputStream {
+  public:
+    explicit NullOutput(OutputFeed& feed) : feed_(feed) {}
+    void queued() override {
+        if (!pacer_.running())
+            pacer_.start();
+    }
+    void reset() override { pacer_.stop(); }
+
+  private:
+    void take(size_t n) {
+        scratch_.resize(n);
+        if (feed_.pull(scratch_.data(), n) < n)
+            pacer_.stop();
+    }
+
+    OutputFeed& feed_;
+    std::vector<uint8_t> scratch_;
+    Pacer pacer_{[this](size_t n) { take(n); }};
+};
+
+class NullInput final : public InputStream {
+  public:
+    explicit NullInput(InputFeed& feed) : feed_(feed) {}
+    void start() override {
+        if (!pacer_.running())
+            pacer_.start();
+    }
+    void stop() override { pacer_.stop(); }
+
+  private:
+    void give(size_t n) {
+        silence_.assign(n, kSilence);
+        feed_.deliver(silence_.data(), n);
+    }
+
+    InputFeed& feed_;
+    std::vector<uint8_t> silence_;
+    Pacer pacer_{[this](size_t n) { give(n); }};
+};
+
+// A failing stream is inside its own callback when it reports; it is destroyed a moment later.
+template <class Stream> void retire(std::unique_ptr<Stream> stream) {
+    std::shared_ptr<Stream> last(std::move(stream));
+    schedule_at(now_us(), [last] {});
+}
+
+void notify(HWND hwnd, UINT msg, void* handle, WAVEHDR* header) {
+    if (hwnd)
+        PostMessageA(hwnd, msg, reinterpret_cast<WPARAM>(handle), reinterpret_cast<LPARAM>(header));
+}
+
+void hand_back(WAVEHDR* h) {
+    h->dwFlags = (h->dwFlags & ~static_cast<DWORD>(WHDR_INQUEUE)) | WHDR_DONE;
+}
+
+struct Device {
+    HWND hwnd = nullptr;
+    void* handle = nullptr;
+    std::deque<WAVEHDR*> queue;
+};
+
+struct OutDevice final : Device, OutputFeed {
+    std::unique_ptr<OutputStream> stream;
+    size_t offset = 0; // bytes of the front header already handed to the stream
+
+    size_t pull(uint8_t* dst, size_t max) override {
+        size_t got = 0;
+        while (!queue.empty()) {
+            WAVEHDR* h = queue.front();
+            size_t n = std::min<size_t>(h->dwBufferLength - offset, max - got);
+            if (n)
+                std::memcpy(dst + got, h->lpData + offset, n);
+            got += n;
+            offset += n;
+            if (offset < h->dwBufferLength)
+                break;
+            queue.pop_front();
+            offset = 0;
+            hand_back(h);
+            notify(hwnd, MM_WOM_DONE, handle, h);
+        }
+        return got;
+    }
+
+    void return_all() {
+        while (!queue.empty()) {
+            WAVEHDR* h = queue.front();
+            queue.pop_front();
+            hand_back(h);
+            notify(hwnd, MM_WOM_DONE, handle, h);
+        }
+        offset = 0;
+    }
+
+    void failed() override {
+        retire(std::move(stream));
+        stream = std::make_unique<NullOutput>(*this);
+        return_all();
+    }
+};
+
+struct InDevice final : Device, InputFeed {
+    std::unique_ptr<InputStream> stream;
+    bool started = false;
+
+    void deliver(const uint8_t* src, size_t n) override {
+        while (started && n && !queue.empty()) {
+            WAVEHDR* h = queue.front();
+            size_t k = std::min<size_t>(h->dwBufferLength - h->dwBytesRecorded, n);
+            std::memcpy(h->lpData + h->dwBytesRecorded, src, k);
+            h->dwBytesRecorded += static_cast<DWORD>(k);
+            src += k;
+            n -= k;
+            if (h->dwBytesRecorded == h->dwBufferLength)
+                complete_front();
+        }
+    }
+
+    void complete_front() {
+        WAVEHDR* h = queue.front();
+        queue.pop_front();
+        hand_back(h);
+        notify(hwnd, MM_WIM_DATA, handle, h);
+    }
+
+    void return_all() {
+        while (!queue.empty())
+            complete_front();
+    }
+
+    void failed() override {
+        retire(std::move(stream));
+        stream = std::make_unique<NullInput>(*this);
+        return_all();
+        if (started)
+            stream->start();
+    }
+};
+
+struct Registry {
+    uintptr_t next_id = 0x7a0010;
+    std::map<void*, std::unique_ptr<OutDevice>> outs;
+    std::map<void*, std::unique_ptr<InDevice>> ins;
+    bool shutdown_hooked = false;
+};
+
+Registry& registry() {
+    static Registry r;
+    return r;
+}
+
+void* new_handle() {
+    return reinterpret_cast<void*>(registry().next_id += 0x10);
+}
+
+OutDevice* find(HWAVEOUT h) {
+    auto& outs = registry().outs;
+    auto it = outs.find(h);
+    return it == outs.end() ? nullptr : it->second.get();
+}
+
+InDevice* find(HWAVEIN h) {
+    auto& ins = registry().ins;
+    auto it = ins.find(h);
+    return it == ins.end() ? nullptr : it->second.get();
+}
+
+void hook_shutdown() {
+    // Host streams must not outlive the toolkit they were made with.
+    Registry& r = registry();
+    if (r.shutdown_hooked || !QCoreApplication::instance())
+        return;
+    qAddPostRoutine(close_all);
+    r.shutdown_hooked = true;
+}
+
+bool supported(const WAVEFORMATEX* f) {
+    return f->wFormatTag == WAVE_FORMAT_PCM && f->nChannels == 1 && f->nSamplesPerSec == kRate &&
+           f->nAvgBytesPerSec == kRate && f->nBlockAlign == 1 && f->wBitsPerSample == 8;
+}
+
+MMRESULT check_open(const void* handle_out, UINT device, const WAVEFORMATEX* format, DWORD flags) {
+    if (!handle_out || !format)
+        return MMSYSERR_INVALPARAM;
+    if (flags != CALLBACK_WINDOW && flags != CALLBACK_NULL)
+        return MMSYSERR_INVALFLAG;
+    if (device != WAVE_MAPPER && device != 0)
+        return MMSYSERR_BADDEVICEID;
+    if (!supported(format))
+        return WAVERR_BADFORMAT;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT check_header(const WAVEHDR* h, UINT size) {
+    if (!h || size < sizeof(WAVEHDR))
+        return MMSYSERR_INVALPARAM;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT prepare(const WAVEHDR* h, UINT size) {
+    if (MMRESULT r = check_header(h, size))
+        return r;
+    if (h->dwFlags & WHDR_INQUEUE)
+        return WAVERR_STILLPLAYING;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT check_queueable(const WAVEHDR* h, UINT size) {
+    if (MMRESULT r = check_header(h, size))
+        return r;
+    if (!(h->dwFlags & WHDR_PREPARED))
+        return WAVERR_UNPREPARED;
+    if (h->dwFlags & WHDR_INQUEUE)
+        return WAVERR_STILLPLAYING;
+    if (!h->lpData && h->dwBufferLength)
+        return MMSYSERR_INVALPARAM;
+    return MMSYSERR_NOERROR;
+}
+
+HWND callback_window(DWORD_PTR callback, DWORD flags) {
+    return flags == CALLBACK_WINDOW ? reinterpret_cast<HWND>(callback) : nullptr;
+}
+
+} // namespace
+
+void set_backend(std::shared_ptr<Backend> backend) {
+    selected_backend() = std::move(backend);
+}
+
+std::shared_ptr<Backend> current_backend() {
+    auto& b = selected_backend();
+    if (!b)
+        b = make_qt_backend();
+    return b;
+}
+
+void close_all() {
+    Registry& r = registry();
+    // Streams may call back into their device while being destroyed; take them out first.
+    auto outs = std::move(r.outs);
+    auto ins = std::move(r.ins);
+    r.outs.clear();
+    r.ins.clear();
+    for (auto& [h, d] : outs)
+        d->stream.reset();
+    for (auto& [h, d] : ins)
+        d->stream.reset();
+    r.shutdown_hooked = false;
+}
+
+int open_device_count() {
+    return static_cast<int>(registry().outs.size() + registry().ins.size());
+}
+
+Pacer::Pacer(std::function<void(size_t)> on_bytes, int64_t period_us)
+    : on_bytes_(std::move(on_bytes)), period_us_(period_us) {}
+
+Pacer::~Pacer() {
+    stop();
+}
+
+void Pacer::start() {
+    stop();
+    running_ = true;
+    start_us_ = now_us();
+    done_ = 0;
+    arm();
+}
+
+void Pacer::stop() {
+    if (task_)
+        cancel_task(task_);
+    task_ = 0;
+    running_ = false;
+}
+
+void Pacer::arm() {
+    task_ = schedule_at(now_us() + period_us_, [this] {
+        task_ = 0;
+        tick();
+    });
+}
+
+void Pacer::tick() {
+    auto due = static_cast<uint64_t>((now_us() - start_us_) * kRate / 1'000'000);
+    size_t n = due - done_;
+    done_ = due;
+    arm(); // before the callback, which may stop the pacer
+    if (n)
+        on_bytes_(n);
+}
+
+} // namespace platform::wave
+
+using namespace platform::wave;
+
+MMRESULT WINAPI waveOutOpen(LPHWAVEOUT handle, UINT device, LPCWAVEFORMATEX format,
+                            DWORD_PTR callback, DWORD_PTR, DWORD flags) {
+    if (MMRESULT r = check_open(handle, device, format, flags))
+        return r;
+    auto dev = std::make_unique<OutDevice>();
+    if (MMRESULT r = current_backend()->open_output(*dev, dev->stream))
+        return r;
+    hook_shutdown();
+    dev->hwnd = callback_window(callback, flags);
+    dev->handle = new_handle();
+    *handle = static_cast<HWAVEOUT>(dev->handle);
+    notify(dev->hwnd, MM_WOM_OPEN, dev->handle, nullptr);
+    registry().outs[dev->handle] = std::move(dev);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI waveOutPrepareHeader(HWAVEOUT handle, LPWAVEHDR header, UINT size) {
+    if (!find(handle))
+        return MMSYSERR_INVALHANDLE;
+    if (MMRESULT r = prepare(header, size))
+        return r;
+    header->dwFlags |= WHDR_PREPARED;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI waveOutUnprepareHeader(HWAVEOUT handle, LPWAVEHDR header, UINT size) {
+    if (!find(handle))
+        return MMSYSERR_INVALHANDLE;
+    if (MMRESULT r = prepare(header, size))
+        return r;
+    header->dwFlags &= ~static_cast<DWORD>(WHDR_PREPARED);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI waveOutWrite(HWAVEOUT handle, LPWAVEHDR header, UINT size) {
+    OutDevice* dev = find(handle);
+    if (!dev)
+        return MMSYSERR_INVALHANDLE;
+    if (MMRESULT r = check_queueable(header, size))
+        return r;
+    header->dwFlags = (header->dwFlags | WHDR_INQUEUE) & ~static_cast<DWORD>(WHDR_DONE);
+    header->lpNext = nullptr;
+    dev->queue.push_back(header);
+    dev->stream->queued();
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI waveOutReset(HWAVEOUT handle) {
+    OutDevice* dev = find(handle);
+    if (!dev)
+        return MMSYSERR_INVALHANDLE;
+    dev->stream->reset();
+    dev->return_all();
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI waveOutClose(HWAVEOUT handle) {
+    OutDevice* dev = find(handle);
+    if (!dev)
+        return MMSYSERR_INVALHANDLE;
+    if (!dev->queue.empty())
+        return WAVERR_STILLPLAYING;
+    auto node = registry().outs.extract(dev->handle);
+    node.mapped()->stream.reset();
+    notify(dev->hwnd, MM_WOM_CLOSE, dev->handle, nullptr);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI waveInOpen(LPHWAVEIN handle, UINT device, LPCWAVEFORMATEX format,
+                           DWORD_PTR callback, DWORD_PTR, DWORD flags) {
+    if (MMRESULT r = check_open(handle, device, format, flags))
+        return r;
+    auto dev = std::make_unique<InDevice>();
+    if (MMRESULT r = current_backend()->open_input(*dev, dev->stream))
+        return r;
+    hook_shutdown();
+    dev->hwnd = callback_window(callback, flags);
+    dev->handle = new_handle();
+    *handle = static_cast<HWAVEIN>(dev->handle);
+    notify(dev->hwnd, MM_WIM_OPEN, dev->handle, nullptr);
+    registry().ins[dev->handle] = std::move(dev);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI waveInPrepareHeader(HWAVEIN handle, LPWAVEHDR header, UINT size) {
+    if (!find(handle))
+        return MMSYSERR_INVALHANDLE;
+    if (MMRESULT r = prepare(header, size))
+        return r;
+    header->dwFlags |= WHDR_PREPARED;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI waveInUnprepareHeader(HWAVEIN handle, LPWAVEHDR header, UINT size) {
+    if (!find(handle))
+        return MMSYSERR_INVALHANDLE;
+    if (MMRESULT r = prepare(header, size))
+        return r;
+    header->dwFlags &= ~static_cast<DWORD>(WHDR_PREPARED);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI waveInAddBuffer(HWAVEIN handle, LPWAVEHDR header, UINT size) {
+    InDevice* dev = find(handle);
+    if (!dev)
+        return MMSYSERR_INVALHANDLE;
+    if (MMRESULT r = check_queueable(header, size))
+        return r;
+    header->dwFlags = (header->dwFlags | WHDR_INQUEUE) & ~static_cast<DWORD>(WHDR_DONE);
+    header->dwBytesRecorded = 0;
+    header->lpNext = nullptr;
+    dev->queue.push_back(header);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI waveInStart(HWAVEIN handle) {
+    InDevice* dev = find(handle);
+    if (!dev)
+        return MMSYSERR_INVALHANDLE;
+    if (!dev->started) {
+        dev->started = true;
+        dev->stream->start();
+    }
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI waveInReset(HWAVEIN handle) {
+    InDevice* dev = find(handle);
+    if (!dev)
+        return MMSYSERR_INVALHANDLE;
+    dev->started = false;
+    dev->stream->stop();
+    dev->return_all();
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI waveInClose(HWAVEIN handle) {
+    InDevice* dev = find(handle);
+    if (!dev)
+        return MMSYSERR_INVALHANDLE;
+    if (!dev->queue.empty())
+        return WAVERR_STILLPLAYING;
+    auto node = registry().ins.extract(dev->handle);
+    node.mapped()->stream.reset();
+    notify(dev->hwnd, MM_WIM_CLOSE, dev->handle, nullptr);
+    return MMSYSERR_NOERROR;
+}

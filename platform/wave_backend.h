@@ -1,0 +1,107 @@
+// The audio behind waveIn*/waveOut*. The device logic (wave.cpp) keeps the Win32 side: handles,
+// header queues, flags and notifications. A backend only moves bytes: an output stream pulls
+// queued bytes when its host can take them, an input stream delivers what its host recorded.
+// Every call in either direction happens on the user-interface thread.
+#pragma once
+
+#include "platform/loop.h"
+#include "platform/win32.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace platform::wave {
+
+// The one stream format: unsigned 8-bit mono, so bytes and samples are the same thing.
+inline constexpr int kRate = 11025;
+inline constexpr uint8_t kSilence = 128;
+
+// The device side of an open output, as its stream sees it.
+class OutputFeed {
+  public:
+    // Moves up to `max` queued bytes into `dst` and returns how many. A header whose last byte
+    // leaves is handed back to the application. Fewer than `max` means the queue ran dry.
+    virtual size_t pull(uint8_t* dst, size_t max) = 0;
+    // The host is gone (server killed, device unplugged). The stream is destroyed soon after
+    // and must not call the feed again.
+    virtual void failed() = 0;
+
+  protected:
+    ~OutputFeed() = default;
+};
+
+// The device side of an open input.
+class InputFeed {
+  public:
+    // Recorded bytes, in order. They fill the queued headers; with no header queued they are lost.
+    virtual void deliver(const uint8_t* src, size_t n) = 0;
+    virtual void failed() = 0;
+
+  protected:
+    ~InputFeed() = default;
+};
+
+class OutputStream {
+  public:
+    virtual ~OutputStream() = default;
+    // Bytes were queued: start pulling if not already doing so.
+    virtual void queued() = 0;
+    // Stop at once and drop whatever the host still holds.
+    virtual void reset() = 0;
+};
+
+class InputStream {
+  public:
+    virtual ~InputStream() = default;
+    virtual void start() = 0;
+    // Stop at once; later bytes are not delivered until the next start.
+    virtual void stop() = 0;
+};
+
+class Backend {
+  public:
+    virtual ~Backend() = default;
+    // The default device. MMSYSERR_BADDEVICEID when there is none. The feed outlives the stream.
+    virtual MMRESULT open_output(OutputFeed& feed, std::unique_ptr<OutputStream>& stream) = 0;
+    virtual MMRESULT open_input(InputFeed& feed, std::unique_ptr<InputStream>& stream) = 0;
+};
+
+// Chooses the backend for devices opened from now on (null: back to the default, the host's
+// real audio through Qt Multimedia). Called by tests and tools before they open devices.
+void set_backend(std::shared_ptr<Backend> backend);
+std::shared_ptr<Backend> current_backend();
+std::shared_ptr<Backend> make_qt_backend();
+
+// Closes every open device at once, without notifications. Runs when the toolkit shuts down;
+// tests call it to start from a clean slate.
+void close_all();
+int open_device_count();
+
+// Calls `on_bytes(n)` with the bytes due at the nominal rate since start(), every period of the
+// platform clock. Real time in the program, virtual time in tests.
+class Pacer {
+  public:
+    explicit Pacer(std::function<void(size_t)> on_bytes, int64_t period_us = 10'000);
+    ~Pacer();
+    Pacer(const Pacer&) = delete;
+    Pacer& operator=(const Pacer&) = delete;
+
+    void start();
+    void stop();
+    bool running() const { return running_; }
+
+  private:
+    void arm();
+    void tick();
+
+    std::function<void(size_t)> on_bytes_;
+    int64_t period_us_;
+    int64_t start_us_ = 0;
+    uint64_t done_ = 0;
+    TaskId task_ = 0;
+    bool running_ = false;
+};
+
+} // namespace platform::wave

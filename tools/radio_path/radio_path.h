@@ -1,0 +1,98 @@
+// The simulated radio path: a wave-audio backend that feeds what the output device plays back
+// into the input device the way an SSB link does. Every frequency component moves by df (an
+// analytic signal from a Hilbert FIR, mixed by exp(j 2 pi df t), real part); then delay, gain
+// and noise. One clock, the platform's, paces both directions at the nominal rate.
+#pragma once
+
+#include "platform/wave_backend.h"
+
+#include <cstdint>
+#include <memory>
+#include <random>
+#include <vector>
+
+namespace radio_path {
+
+class RadioPath final : public platform::wave::Backend,
+                        public std::enable_shared_from_this<RadioPath> {
+  public:
+    // Samples the shifter delays everything by, whatever df is.
+    static constexpr int kShifterDelay = 63;
+    static constexpr int kMaxDelay = (1 << 17) - 1; // samples, about 11.9 s
+
+    static std::shared_ptr<RadioPath> create();
+    ~RadioPath() override;
+
+    // Settings take effect from the next sample on.
+    void set_df(double hz);
+    void set_gain(double gain);
+    void set_noise(double rms, uint32_t seed = 1); // Gaussian, rms in 8-bit steps
+    void set_delay_ms(double ms);
+    void set_output_absent(bool absent); // opening fails with MMSYSERR_BADDEVICEID
+    void set_input_absent(bool absent);
+    // At `t_us` on the platform clock the host dies: open streams fail and later opens find
+    // no device.
+    void die_at(int64_t t_us);
+    void set_recording(bool on); // keep a copy of everything played (on by default)
+
+    // Samples from a byte leaving the output queue to the same byte reaching the input.
+    int latency() const;
+    // Every byte taken from the output queue, in order.
+    const std::vector<uint8_t>& played() const { return played_; }
+    // Silence that filled in while the output was playing and its queue ran dry.
+    uint64_t underrun_bytes() const { return underrun_; }
+    // Bytes handed to the input device since it was started.
+    uint64_t delivered_bytes() const { return delivered_; }
+    bool dead() const { return dead_; }
+
+    MMRESULT open_output(platform::wave::OutputFeed& feed,
+                         std::unique_ptr<platform::wave::OutputStream>& stream) override;
+    MMRESULT open_input(platform::wave::InputFeed& feed,
+                        std::unique_ptr<platform::wave::InputStream>& stream) override;
+
+    // Used by the streams.
+    void detach(platform::wave::OutputFeed* feed);
+    void detach(platform::wave::InputFeed* feed);
+    void output_reset() { playing_ = false; }
+    void input_started(bool on) { input_started_ = on; }
+
+  private:
+    RadioPath();
+    void tick(size_t n);
+    uint8_t carry(uint8_t played);
+    void clear_line();
+    void update_clock();
+    void die();
+
+    double df_ = 0.0;
+    double gain_ = 1.0;
+    double noise_ = 0.0;
+    int delay_ = 0;
+    bool output_absent_ = false;
+    bool input_absent_ = false;
+    bool dead_ = false;
+    bool recording_ = true;
+    platform::TaskId death_ = 0;
+
+    platform::wave::OutputFeed* output_ = nullptr;
+    platform::wave::InputFeed* input_ = nullptr;
+    bool playing_ = false;
+    bool input_started_ = false;
+
+    std::vector<double> line_; // delay line, a ring of kMaxDelay + 1
+    uint32_t line_pos_ = 0;
+    std::vector<double> window_; // shifter input, twice over so the taps see it contiguous
+    size_t window_pos_ = 0;
+    std::vector<double> taps_; // Hilbert FIR, ordered to match the window
+    double phase_ = 0.0;
+    std::mt19937 rng_;
+    std::normal_distribution<double> gauss_{0.0, 1.0};
+
+    std::vector<uint8_t> played_;
+    std::vector<uint8_t> block_;
+    uint64_t underrun_ = 0;
+    uint64_t delivered_ = 0;
+    platform::wave::Pacer pacer_;
+};
+
+} // namespace radio_path
