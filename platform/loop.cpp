@@ -1,0 +1,222 @@
+// The user-interface thread's loop: clock, service tasks, cross-thread calls and the order in
+// which work is taken (Win32's GetMessage order: posted messages and input, then paints, then
+// timers).
+#include "platform/loop.h"
+
+#include "platform/windows_internal.h"
+
+#include <QAbstractEventDispatcher>
+#include <QCoreApplication>
+#include <QThread>
+#include <QTimer>
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <optional>
+
+namespace platform {
+namespace {
+
+int64_t real_now_us() {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+bool virtual_on = false;
+int64_t virtual_now = 0;
+
+struct Task {
+    int64_t due;
+    std::function<void()> run;
+};
+std::map<TaskId, Task> tasks; // ids grow, so ties run in scheduling order
+TaskId next_task_id = 1;
+
+std::mutex cross_mutex;
+std::condition_variable cross_cv;
+std::deque<std::function<void()>> cross_tasks;
+bool cross_wake = false;
+
+QAbstractEventDispatcher* ui_dispatcher() {
+    auto* app = QCoreApplication::instance();
+    return app ? QAbstractEventDispatcher::instance(app->thread()) : nullptr;
+}
+
+bool run_cross_thread_task() {
+    std::function<void()> task;
+    {
+        std::lock_guard lock(cross_mutex);
+        if (cross_tasks.empty()) {
+            return false;
+        }
+        task = std::move(cross_tasks.front());
+        cross_tasks.pop_front();
+    }
+    task();
+    return true;
+}
+
+bool run_due_task() {
+    auto best = tasks.end();
+    const int64_t now = now_us();
+    for (auto it = tasks.begin(); it != tasks.end(); ++it) {
+        if (it->second.due <= now && (best == tasks.end() || it->second.due < best->second.due)) {
+            best = it;
+        }
+    }
+    if (best == tasks.end()) {
+        return false;
+    }
+    auto run = std::move(best->second.run);
+    tasks.erase(best);
+    run();
+    return true;
+}
+
+bool host_events() {
+    auto* dispatcher = ui_dispatcher();
+    if (!dispatcher) {
+        return false;
+    }
+    return dispatcher->processEvents(QEventLoop::AllEvents);
+}
+
+std::optional<int64_t> next_deadline() {
+    std::optional<int64_t> due = win::next_timer_due();
+    for (const auto& [id, task] : tasks) {
+        if (!due || task.due < *due) {
+            due = task.due;
+        }
+    }
+    return due;
+}
+
+// Blocks until `limit` (platform clock; nullopt = no limit), a deadline, or a wake-up.
+void wait_until(std::optional<int64_t> limit) {
+    std::optional<int64_t> until = next_deadline();
+    if (limit && (!until || *limit < *until)) {
+        until = limit;
+    }
+    if (virtual_on && until) {
+        if (*until > virtual_now) {
+            virtual_now = *until;
+        }
+        return;
+    }
+    const int64_t now = now_us();
+    if (until && *until <= now) {
+        return;
+    }
+    if (auto* dispatcher = ui_dispatcher()) {
+        static QTimer* wake_timer = nullptr;
+        if (!wake_timer) {
+            wake_timer = new QTimer(QCoreApplication::instance());
+            wake_timer->setSingleShot(true);
+            wake_timer->setTimerType(Qt::PreciseTimer);
+            QObject::connect(wake_timer, &QTimer::timeout, [] {});
+        }
+        if (until) {
+            // Round up: waking early only costs another pass.
+            wake_timer->start(static_cast<int>((*until - now + 999) / 1000));
+        }
+        {
+            std::lock_guard lock(cross_mutex);
+            if (!cross_tasks.empty()) {
+                wake_timer->stop();
+                return;
+            }
+        }
+        dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        wake_timer->stop();
+        return;
+    }
+    std::unique_lock lock(cross_mutex);
+    auto woken = [] { return !cross_tasks.empty() || cross_wake; };
+    if (until) {
+        cross_cv.wait_for(lock, std::chrono::microseconds(*until - now), woken);
+    } else {
+        cross_cv.wait(lock, woken);
+    }
+    cross_wake = false;
+}
+
+} // namespace
+
+int64_t now_us() {
+    return virtual_on ? virtual_now : real_now_us();
+}
+
+void use_virtual_clock(bool on) {
+    if (on && !virtual_on) {
+        virtual_now = real_now_us();
+    }
+    virtual_on = on;
+}
+
+bool virtual_clock() {
+    return virtual_on;
+}
+
+TaskId schedule_at(int64_t due_us, std::function<void()> task) {
+    const TaskId id = next_task_id++;
+    tasks.emplace(id, Task{due_us, std::move(task)});
+    return id;
+}
+
+void cancel_task(TaskId id) {
+    tasks.erase(id);
+}
+
+void run_on_ui_thread(std::function<void()> task) {
+    {
+        std::lock_guard lock(cross_mutex);
+        cross_tasks.push_back(std::move(task));
+        cross_wake = true;
+    }
+    cross_cv.notify_one();
+    if (auto* dispatcher = ui_dispatcher()) {
+        dispatcher->wakeUp();
+    }
+}
+
+bool pump_once(bool wait) {
+    for (;;) {
+        if (run_cross_thread_task() || run_due_task() || win::dispatch_posted()) {
+            return true;
+        }
+        bool did = host_events();
+        // Input may have posted messages or called back across threads.
+        if (run_cross_thread_task() || win::dispatch_posted() || win::dispatch_paint() ||
+            win::dispatch_timer(now_us())) {
+            return true;
+        }
+        if (did || !wait) {
+            return did;
+        }
+        wait_until(std::nullopt);
+    }
+}
+
+void pump_for(int64_t duration_us) {
+    const int64_t end = now_us() + duration_us;
+    while (now_us() < end) {
+        if (!pump_once(false)) {
+            wait_until(end);
+        }
+    }
+}
+
+bool pump_until(const std::function<bool()>& done, int64_t timeout_us) {
+    const int64_t end = now_us() + timeout_us;
+    while (!done() && now_us() < end) {
+        if (!pump_once(false)) {
+            wait_until(end);
+        }
+    }
+    return done();
+}
+
+} // namespace platform

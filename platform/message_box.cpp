@@ -1,0 +1,69 @@
+// MessageBoxA and MessageBeep. The box runs this layer's loop while it is open, so posted
+// messages, device reports and timers keep being dispatched.
+#include "platform/host.h"
+#include "platform/loop.h"
+#include "platform/windows_internal.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPointer>
+
+#include <cstdio>
+
+int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
+    using namespace platform;
+    const char* body = text ? text : "";
+    const char* title = caption ? caption : "Error";
+    win::records::note_message_box(owner, body, title, type);
+    if (!have_display()) {
+        std::fprintf(stderr, "%s: %s\n", title, body);
+        return IDOK;
+    }
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    switch (type & 0xF0) {
+    case MB_ICONHAND:
+        icon = QMessageBox::Critical;
+        break;
+    case MB_ICONEXCLAMATION:
+        icon = QMessageBox::Warning;
+        break;
+    case MB_ICONASTERISK:
+        icon = QMessageBox::Information;
+        break;
+    default:
+        break;
+    }
+    const win::Window* o = win::find(owner);
+    QWidget* parent = o ? o->widget : nullptr;
+    QPointer<QMessageBox> box = new QMessageBox(icon, QString::fromUtf8(title),
+                                                QString::fromUtf8(body), QMessageBox::Ok, parent);
+    box->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
+    bool done = false;
+    QObject::connect(box, &QMessageBox::finished, [&done] { done = true; });
+    QObject::connect(box, &QObject::destroyed, [&done] { done = true; });
+    box->show();
+
+    TaskId dismiss = 0;
+    if (const int64_t after = win::records::auto_dismiss_us(); after >= 0) {
+        dismiss = schedule_at(now_us() + after, [&done] { done = true; });
+    }
+    while (!done) {
+        pump_once(true);
+    }
+    if (dismiss) {
+        cancel_task(dismiss);
+    }
+    if (box) {
+        QObject::disconnect(box, nullptr, nullptr, nullptr);
+        delete box;
+    }
+    return IDOK;
+}
+
+BOOL WINAPI MessageBeep(UINT /*type*/) {
+    platform::win::records::note_beep();
+    if (platform::have_display()) {
+        QApplication::beep();
+    }
+    return TRUE;
+}

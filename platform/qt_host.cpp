@@ -1,0 +1,398 @@
+// The Qt host: start-up (host_main) and the widgets that present windows: dialogs, their
+// native controls, and panes that show the raster surface the application drew.
+#include "platform/host.h"
+#include "platform/windows_internal.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCursor>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyleOptionButton>
+#include <QStylePainter>
+#include <QTextOption>
+
+#include <netdb.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+namespace platform::win::host {
+namespace {
+
+// A window the application draws: shows its surface, frame included. Pixels are scaled by the
+// device pixel ratio without smoothing.
+class PaneWidget : public QWidget {
+  public:
+    PaneWidget(HWND hwnd, QWidget* parent) : QWidget(parent), hwnd_(hwnd) {
+        setAttribute(Qt::WA_OpaquePaintEvent);
+        setAttribute(Qt::WA_NoSystemBackground);
+        setMouseTracking(true);
+    }
+    void take(const raster::Surface& s) {
+        if (image_.width() != s.width || image_.height() != s.height) {
+            image_ = QImage(s.width, s.height, QImage::Format_RGB32);
+        }
+        for (int y = 0; y < s.height; ++y) {
+            auto* row = reinterpret_cast<uint32_t*>(image_.scanLine(y));
+            for (int x = 0; x < s.width; ++x) {
+                row[x] = 0xFF000000u | s.at(x, y);
+            }
+        }
+        update();
+    }
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        if (image_.isNull()) {
+            return;
+        }
+        QPainter p(this);
+        p.setRenderHint(QPainter::SmoothPixmapTransform, false);
+        p.drawImage(QRect(0, 0, image_.width(), image_.height()), image_);
+    }
+    void mouseMoveEvent(QMouseEvent* e) override {
+        const Window* w = ::platform::win::find(hwnd_);
+        if (!w) {
+            return;
+        }
+        const int x = static_cast<int>(e->position().x()) - w->client.left;
+        const int y = static_cast<int>(e->position().y()) - w->client.top;
+        PostMessageA(hwnd_, WM_MOUSEMOVE, 0, ((y & 0xFFFF) << 16) | (x & 0xFFFF));
+    }
+
+  private:
+    HWND hwnd_;
+    QImage image_;
+};
+
+// The top-level window of a dialog. It never closes by itself: close requests and the keys
+// the focused control leaves go to the dialog manager.
+class DialogWidget : public QWidget {
+  public:
+    explicit DialogWidget(HWND hwnd) : QWidget(nullptr), hwnd_(hwnd) {
+        setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                       Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                       Qt::WindowCloseButtonHint);
+    }
+
+  protected:
+    void keyPressEvent(QKeyEvent* e) override {
+        dialog::key(hwnd_, e->key(), static_cast<int>(e->modifiers()));
+    }
+    void closeEvent(QCloseEvent* e) override {
+        e->ignore();
+        dialog::close_request(hwnd_);
+    }
+
+  private:
+    HWND hwnd_;
+};
+
+// A push button whose text wraps (BS_MULTILINE), breaking inside a word when it must.
+class MultilineButton : public QPushButton {
+  public:
+    using QPushButton::QPushButton;
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QStylePainter p(this);
+        QStyleOptionButton option;
+        initStyleOption(&option);
+        option.text.clear();
+        p.drawControl(QStyle::CE_PushButton, option);
+        QTextOption layout(Qt::AlignCenter);
+        layout.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        p.setPen(palette().color(QPalette::ButtonText));
+        p.drawText(QRectF(rect().adjusted(2, 2, -2, -2)), text(), layout);
+    }
+};
+
+QWidget* widget_of(HWND hwnd) {
+    const Window* w = find(hwnd);
+    return w ? w->widget : nullptr;
+}
+
+QString from_ansi(const std::string& s) {
+    return QString::fromUtf8(s.c_str());
+}
+
+} // namespace
+
+void create_widget(Window& w) {
+    if (!have_display()) {
+        return;
+    }
+    QWidget* parent = widget_of(w.parent);
+    if (w.parent && !parent) {
+        return;
+    }
+    auto* pane = new PaneWidget(w.handle, parent);
+    pane->setGeometry(w.rect.left, w.rect.top, w.rect.right - w.rect.left,
+                      w.rect.bottom - w.rect.top);
+    if (!parent) {
+        pane->setWindowTitle(from_ansi(w.text));
+        pane->setFixedSize(pane->size());
+    }
+    w.widget = pane;
+    if (w.visible) {
+        pane->show();
+        if (parent) {
+            pane->raise(); // the newest sibling is on top
+        }
+    }
+}
+
+void destroy_widget(Window& w) {
+    delete w.widget;
+    w.widget = nullptr;
+}
+
+void present(Window& w) {
+    if (!w.widget) {
+        return;
+    }
+    if (w.has_surface) {
+        static_cast<PaneWidget*>(w.widget)->take(w.surface);
+    } else {
+        w.widget->update();
+    }
+}
+
+void create_dialog_widget(Window& dialog, const std::string& font_face, int font_pixels) {
+    if (!have_display()) {
+        return;
+    }
+    auto* widget = new DialogWidget(dialog.handle);
+    QFont font;
+    font.setFamilies(
+        {from_ansi(font_face), QStringLiteral("IPAGothic"), QStringLiteral("IPA Gothic")});
+    font.setPixelSize(font_pixels);
+    font.setStyleStrategy(QFont::PreferMatch);
+    widget->setFont(font);
+    widget->setWindowTitle(from_ansi(dialog.text));
+    widget->setFixedSize(dialog.rect.right - dialog.rect.left,
+                         dialog.rect.bottom - dialog.rect.top);
+    dialog.widget = widget;
+}
+
+void create_control_widget(Window& control, Window& dialog) {
+    if (!dialog.widget) {
+        return;
+    }
+    const QString text = from_ansi(control.text);
+    QWidget* widget = nullptr;
+    if (control.class_name == "Button" && (control.style & 0xF) == BS_GROUPBOX) {
+        widget = new QGroupBox(text, dialog.widget);
+    } else if (control.class_name == "Button") {
+        QPushButton* button = (control.style & BS_MULTILINE)
+                                  ? new MultilineButton(text, dialog.widget)
+                                  : new QPushButton(text, dialog.widget);
+        const HWND hwnd = control.handle;
+        QObject::connect(button, &QPushButton::clicked, [hwnd] { dialog::clicked(hwnd); });
+        widget = button;
+    } else {
+        auto* label = new QLabel(text, dialog.widget);
+        Qt::Alignment align = Qt::AlignLeft;
+        if ((control.style & 0xF) == SS_CENTER) {
+            align = Qt::AlignHCenter;
+        } else if ((control.style & 0xF) == SS_RIGHT) {
+            align = Qt::AlignRight;
+        }
+        const bool centre_vertically = (control.style & SS_CENTERIMAGE) != 0;
+        label->setAlignment(align | (centre_vertically ? Qt::AlignVCenter : Qt::AlignTop));
+        label->setWordWrap(!centre_vertically);
+        widget = label;
+    }
+    widget->setFocusPolicy((control.style & WS_TABSTOP) ? Qt::StrongFocus : Qt::NoFocus);
+    widget->setGeometry(control.rect.left, control.rect.top, control.rect.right - control.rect.left,
+                        control.rect.bottom - control.rect.top);
+    widget->setVisible(control.visible);
+    control.widget = widget;
+}
+
+void show_dialog(Window& dialog, bool center_on_pointer) {
+    QWidget* widget = dialog.widget;
+    if (!widget) {
+        return;
+    }
+    QPoint at(dialog.rect.left, dialog.rect.top);
+    if (center_on_pointer) {
+        const QPoint pointer = QCursor::pos();
+        QScreen* screen = QGuiApplication::screenAt(pointer);
+        if (!screen) {
+            screen = QGuiApplication::primaryScreen();
+        }
+        at = pointer - QPoint(widget->width() / 2, widget->height() / 2);
+        if (screen) {
+            const QRect area = screen->availableGeometry();
+            at.setX(std::max(area.left(), std::min(at.x(), area.right() + 1 - widget->width())));
+            at.setY(std::max(area.top(), std::min(at.y(), area.bottom() + 1 - widget->height())));
+        }
+    }
+    widget->move(at);
+    widget->show();
+    if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
+        widget->raise(); // the offscreen platform has no stacking and says so
+    }
+    widget->activateWindow();
+}
+
+void hide(Window& w) {
+    if (w.widget) {
+        w.widget->hide();
+    }
+}
+
+void set_text(Window& w) {
+    if (!w.widget) {
+        return;
+    }
+    const QString text = from_ansi(w.text);
+    if (auto* button = dynamic_cast<QPushButton*>(w.widget)) {
+        button->setText(text);
+    } else if (auto* label = dynamic_cast<QLabel*>(w.widget)) {
+        label->setText(text);
+    } else if (auto* group = dynamic_cast<QGroupBox*>(w.widget)) {
+        group->setTitle(text);
+    } else {
+        w.widget->setWindowTitle(text);
+    }
+}
+
+void focus(Window& w) {
+    if (w.widget) {
+        w.widget->setFocus(Qt::TabFocusReason);
+    }
+}
+
+HWND focused_control(Window& dialog) {
+    if (!dialog.widget) {
+        return nullptr;
+    }
+    QWidget* focused = dialog.widget->focusWidget();
+    for (HWND child : dialog.children) {
+        const Window* c = find(child);
+        if (focused && c && c->widget == focused) {
+            return child;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace platform::win::host
+
+namespace platform {
+namespace {
+
+bool connects(int fd, const sockaddr* address, socklen_t length) {
+    const bool ok = fd >= 0 && ::connect(fd, address, length) == 0;
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    return ok;
+}
+
+// True when an X server answers on `display` (":N", "unix:N" or "host:N").
+bool x_server_answers(const std::string& display) {
+    const size_t colon = display.rfind(':');
+    if (colon == std::string::npos) {
+        return false;
+    }
+    const std::string host = display.substr(0, colon);
+    const int number = std::atoi(display.c_str() + colon + 1);
+    if (host.empty() || host == "unix") {
+        const std::string path = "/tmp/.X11-unix/X" + std::to_string(number);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
+        if (connects(::socket(AF_UNIX, SOCK_STREAM, 0), reinterpret_cast<sockaddr*>(&address),
+                     sizeof(address))) {
+            return true;
+        }
+        // The abstract name Xorg and Xvfb also listen on.
+        sockaddr_un abstract{};
+        abstract.sun_family = AF_UNIX;
+        std::memcpy(abstract.sun_path + 1, path.data(), path.size());
+        return connects(::socket(AF_UNIX, SOCK_STREAM, 0), reinterpret_cast<sockaddr*>(&abstract),
+                        static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + path.size()));
+    }
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.c_str(), std::to_string(6000 + number).c_str(), &hints, &found) != 0) {
+        return false;
+    }
+    bool ok = false;
+    for (addrinfo* a = found; a && !ok; a = a->ai_next) {
+        ok = connects(::socket(a->ai_family, a->ai_socktype, a->ai_protocol), a->ai_addr,
+                      a->ai_addrlen);
+    }
+    freeaddrinfo(found);
+    return ok;
+}
+
+std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+// Whether QApplication can start without aborting inside Qt.
+bool display_available() {
+    const std::string platform = environment("QT_QPA_PLATFORM");
+    if (!platform.empty() && platform.rfind("xcb", 0) != 0) {
+        return true;
+    }
+    if (platform.empty() && !environment("WAYLAND_DISPLAY").empty()) {
+        return true;
+    }
+    const std::string display = environment("DISPLAY");
+    return !display.empty() && x_server_answers(display);
+}
+
+char instance_marker;
+
+} // namespace
+
+HINSTANCE host_instance() {
+    return reinterpret_cast<HINSTANCE>(&instance_marker);
+}
+
+bool have_display() {
+    return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
+}
+
+int host_main(int argc, char** argv, WinMainEntry entry) {
+    static int arg_count = argc; // Qt keeps a reference for the application's lifetime
+    std::unique_ptr<QCoreApplication> app;
+    if (display_available()) {
+        app = std::make_unique<QApplication>(arg_count, argv);
+    } else {
+        std::string name = argc > 0 && argv[0] ? argv[0] : "tavrene";
+        name = name.substr(name.find_last_of('/') + 1);
+        std::fprintf(stderr, "%s: cannot open a display\n", name.c_str());
+        app = std::make_unique<QCoreApplication>(arg_count, argv);
+    }
+    char command_line[] = "";
+    const int code = entry(host_instance(), nullptr, command_line, SW_SHOWNORMAL);
+    // Windows the program left behind end with it, as on Windows.
+    for (HWND hwnd : win::all_windows()) {
+        const win::Window* w = win::find(hwnd);
+        if (w && !w->parent) {
+            DestroyWindow(hwnd);
+        }
+    }
+    return code;
+}
+
+} // namespace platform

@@ -1,0 +1,215 @@
+// Hooks for driving and inspecting the user interface from tests and tools.
+#include "platform/testing.h"
+
+#include "platform/windows_internal.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QWindow>
+
+namespace platform::win::records {
+namespace {
+std::vector<testing::MessageBoxRecord> boxes;
+int beeps = 0;
+int64_t dismiss_after_us = -1;
+} // namespace
+
+void note_message_box(HWND owner, const char* text, const char* caption, UINT type) {
+    boxes.push_back(testing::MessageBoxRecord{owner, text, caption, type});
+}
+void note_beep() {
+    ++beeps;
+}
+int64_t auto_dismiss_us() {
+    return dismiss_after_us;
+}
+
+} // namespace platform::win::records
+
+namespace platform::testing {
+namespace {
+
+win::Window* control(HWND dialog, int id) {
+    const win::Window* d = win::find(dialog);
+    if (!d) {
+        return nullptr;
+    }
+    for (HWND child : d->children) {
+        win::Window* c = win::find(child);
+        if (c && c->kind == win::Kind::Control && c->id == id) {
+            return c;
+        }
+    }
+    return nullptr;
+}
+
+QWidget* widget(HWND hwnd) {
+    const win::Window* w = win::find(hwnd);
+    return w ? w->widget : nullptr;
+}
+
+} // namespace
+
+void on_dialog_ready(std::function<void(HWND dialog)> hook) {
+    win::dialog::set_ready_hook(std::move(hook));
+}
+
+void click(HWND dialog, int control_id) {
+    const win::Window* c = control(dialog, control_id);
+    if (auto* button = c ? qobject_cast<QAbstractButton*>(c->widget) : nullptr) {
+        button->click();
+    }
+}
+
+void press_key(HWND dialog, int qt_key, int qt_modifiers) {
+    QWidget* top = widget(dialog);
+    if (!top) {
+        return;
+    }
+    QWidget* target = top->focusWidget() ? top->focusWidget() : top;
+    const auto modifiers = Qt::KeyboardModifiers(qt_modifiers);
+    const QString text = qt_key == Qt::Key_Space ? QStringLiteral(" ") : QString();
+    QKeyEvent press(QEvent::KeyPress, qt_key, modifiers, text);
+    QKeyEvent release(QEvent::KeyRelease, qt_key, modifiers, text);
+    QApplication::sendEvent(target, &press);
+    if (win::find(dialog)) {
+        QApplication::sendEvent(target, &release);
+    }
+}
+
+void close_box(HWND dialog) {
+    QWidget* top = widget(dialog);
+    if (!top) {
+        return;
+    }
+    if (QWindow* window = top->windowHandle()) {
+        window->close(); // as the window system delivers the close box
+    } else {
+        QCloseEvent event;
+        QApplication::sendEvent(top, &event);
+    }
+}
+
+std::vector<ControlInfo> controls(HWND dialog) {
+    std::vector<ControlInfo> out;
+    const win::Window* d = win::find(dialog);
+    if (!d) {
+        return out;
+    }
+    for (HWND child : d->children) {
+        const win::Window* c = win::find(child);
+        if (c && c->kind == win::Kind::Control) {
+            out.push_back(
+                ControlInfo{c->id, c->class_name, control_text(dialog, c->id), c->rect, c->style});
+        }
+    }
+    return out;
+}
+
+std::string control_text(HWND dialog, int control_id) {
+    const win::Window* c = control(dialog, control_id);
+    if (!c) {
+        return {};
+    }
+    // What the user sees, when there is a widget.
+    if (auto* button = qobject_cast<QAbstractButton*>(c->widget)) {
+        return button->text().toStdString();
+    }
+    if (auto* label = qobject_cast<QLabel*>(c->widget)) {
+        return label->text().toStdString();
+    }
+    if (auto* group = qobject_cast<QGroupBox*>(c->widget)) {
+        return group->title().toStdString();
+    }
+    return c->text;
+}
+
+int focused_control(HWND dialog) {
+    win::Window* d = win::find(dialog);
+    const win::Window* f = d ? win::find(win::host::focused_control(*d)) : nullptr;
+    return f ? f->id : 0;
+}
+
+std::string window_caption(HWND window) {
+    const win::Window* w = win::find(window);
+    if (!w) {
+        return {};
+    }
+    return w->widget && w->widget->isWindow() ? w->widget->windowTitle().toStdString() : w->text;
+}
+
+int window_count() {
+    return static_cast<int>(win::all_windows().size());
+}
+
+std::vector<HWND> child_windows(HWND parent) {
+    std::vector<HWND> out;
+    if (const win::Window* p = win::find(parent)) {
+        for (HWND child : p->children) {
+            const win::Window* c = win::find(child);
+            if (c && c->kind == win::Kind::Plain) {
+                out.push_back(child);
+            }
+        }
+    }
+    return out;
+}
+
+std::string class_name(HWND window) {
+    const win::Window* w = win::find(window);
+    return w ? w->class_name : std::string();
+}
+
+RECT window_rect(HWND window) {
+    const win::Window* w = win::find(window);
+    return w ? w->rect : RECT{0, 0, 0, 0};
+}
+
+bool is_window(HWND window) {
+    return win::find(window) != nullptr;
+}
+
+const raster::Surface* window_pixels(HWND window) {
+    const win::Window* w = win::find(window);
+    return w && w->has_surface ? &w->surface : nullptr;
+}
+
+bool save_screenshot(HWND dialog, const std::string& path) {
+    QWidget* top = widget(dialog);
+    return top && top->grab().save(QString::fromStdString(path), "PNG");
+}
+
+void dismiss_message_boxes_after(int64_t us) {
+    win::records::dismiss_after_us = us;
+}
+std::vector<MessageBoxRecord> message_boxes() {
+    return win::records::boxes;
+}
+int beep_count() {
+    return win::records::beeps;
+}
+
+void clear_records() {
+    win::records::boxes.clear();
+    win::records::beeps = 0;
+}
+
+void unregister_classes() {
+    win::forget_classes();
+}
+
+int paint_count(HWND window) {
+    const win::Window* w = win::find(window);
+    return w ? w->paint_count : 0;
+}
+
+int timer_count(HWND window) {
+    const win::Window* w = win::find(window);
+    return w ? w->timer_count : 0;
+}
+
+} // namespace platform::testing

@@ -1,0 +1,115 @@
+// The window layer's own records, shared by the files of platform/ that implement user32:
+// windows.cpp (tree, messages, timers, paint), dialogs.cpp, message_box.cpp, qt_host.cpp and
+// testing.cpp. Not part of the application's surface.
+#pragma once
+
+#include "platform/raster.h"
+#include "platform/win32.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QWidget;
+
+namespace platform::win {
+
+enum class Kind {
+    Plain,   // CreateWindowExA with a registered class
+    Dialog,  // DialogBoxParamA
+    Control, // a template control, presented by a native widget
+};
+
+struct Window {
+    HWND handle = nullptr;
+    Kind kind = Kind::Plain;
+    std::string class_name;
+    WNDPROC proc = nullptr;
+    DLGPROC dialog_proc = nullptr;
+    HBRUSH background = nullptr;
+    HINSTANCE instance = nullptr;
+    DWORD style = 0;
+    DWORD ex_style = 0;
+    int id = 0; // child id or control id
+    HWND parent = nullptr;
+    std::vector<HWND> children; // creation order; the last one is on top
+    std::string text;
+
+    RECT rect{};   // in the parent's client pixels (screen-less for top levels)
+    RECT client{}; // the client area in window pixels
+    bool visible = false;
+    bool destroying = false;
+
+    // Pending update.
+    bool invalid = false;
+    bool erase = false;
+    RECT update{}; // client pixels
+
+    // Windows drawn by the application keep their pixels here; frame included.
+    bool has_surface = false;
+    raster::Surface surface;
+    bool painting = false;
+
+    QWidget* widget = nullptr; // the host's presentation, when there is one
+
+    // Dialogs.
+    bool dialog_ended = false;
+    INT_PTR dialog_result = 0;
+
+    int paint_count = 0;
+    int timer_count = 0;
+};
+
+Window* find(HWND hwnd);
+void forget_classes();
+std::vector<HWND> all_windows(); // creation order
+
+// Creates a window record with the standard creation messages; `proto` supplies every field
+// but the handle. Returns nullptr when the window procedure refused creation.
+Window* create(Window proto, HWND parent);
+void destroy(HWND hwnd);
+
+// The loop's sources of work, in Win32 priority order. Each returns true when it dispatched.
+bool dispatch_posted();
+bool dispatch_paint();
+bool dispatch_timer(int64_t now_us);
+std::optional<int64_t> next_timer_due();
+
+// Visible along its whole parent chain.
+bool showing(const Window& w);
+
+// The host presentation (qt_host.cpp). All of them do nothing without a display.
+namespace host {
+void create_widget(Window& w); // for Plain windows
+void destroy_widget(Window& w);
+void present(Window& w); // the surface changed
+void create_dialog_widget(Window& dialog, const std::string& font_face, int font_pixels);
+void create_control_widget(Window& control, Window& dialog);
+void show_dialog(Window& dialog, bool center_on_pointer);
+void hide(Window& w);
+void set_text(Window& w);
+void focus(Window& w);
+HWND focused_control(Window& dialog);
+} // namespace host
+
+// Dialog manager entry points for host input (dialogs.cpp).
+namespace dialog {
+void key(HWND dialog, int qt_key, int qt_modifiers); // keys the focused control did not take
+void close_request(HWND dialog);                     // caption close box, system menu
+void clicked(HWND control);
+void set_ready_hook(std::function<void(HWND)> hook); // see testing::on_dialog_ready
+} // namespace dialog
+
+// Sends `msg` to a dialog through the dialog manager (procedure, then default handling).
+LRESULT dialog_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
+
+// Test records kept by the message box and beep calls.
+namespace records {
+void note_message_box(HWND owner, const char* text, const char* caption, UINT type);
+void note_beep();
+int64_t auto_dismiss_us();
+} // namespace records
+
+} // namespace platform::win
