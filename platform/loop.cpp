@@ -202,8 +202,14 @@ bool pump_once(bool wait) {
 
 void pump_for(int64_t duration_us) {
     const int64_t end = now_us() + duration_us;
-    while (now_us() < end) {
-        if (!pump_once(false)) {
+    for (;;) {
+        // Work due exactly at the end still runs.
+        const bool did = pump_once(false);
+        const int64_t now = now_us();
+        if (now > end || (now == end && !did)) {
+            return;
+        }
+        if (!did) {
             wait_until(end);
         }
     }
@@ -211,8 +217,13 @@ void pump_for(int64_t duration_us) {
 
 bool pump_until(const std::function<bool()>& done, int64_t timeout_us) {
     const int64_t end = now_us() + timeout_us;
-    while (!done() && now_us() < end) {
-        if (!pump_once(false)) {
+    while (!done()) {
+        const bool did = pump_once(false);
+        const int64_t now = now_us();
+        if (now > end || (now == end && !did)) {
+            break;
+        }
+        if (!did) {
             wait_until(end);
         }
     }

@@ -52,6 +52,20 @@ QWidget* widget(HWND hwnd) {
     return w ? w->widget : nullptr;
 }
 
+// What the user sees, when there is a widget.
+std::string shown_text(const win::Window& c) {
+    if (auto* button = qobject_cast<QAbstractButton*>(c.widget)) {
+        return button->text().toStdString();
+    }
+    if (auto* label = qobject_cast<QLabel*>(c.widget)) {
+        return label->text().toStdString();
+    }
+    if (auto* group = qobject_cast<QGroupBox*>(c.widget)) {
+        return group->title().toStdString();
+    }
+    return c.text;
+}
+
 } // namespace
 
 void on_dialog_ready(std::function<void(HWND dialog)> hook) {
@@ -103,8 +117,7 @@ std::vector<ControlInfo> controls(HWND dialog) {
     for (HWND child : d->children) {
         const win::Window* c = win::find(child);
         if (c && c->kind == win::Kind::Control) {
-            out.push_back(
-                ControlInfo{c->id, c->class_name, control_text(dialog, c->id), c->rect, c->style});
+            out.push_back(ControlInfo{c->id, c->class_name, shown_text(*c), c->rect, c->style});
         }
     }
     return out;
@@ -112,20 +125,7 @@ std::vector<ControlInfo> controls(HWND dialog) {
 
 std::string control_text(HWND dialog, int control_id) {
     const win::Window* c = control(dialog, control_id);
-    if (!c) {
-        return {};
-    }
-    // What the user sees, when there is a widget.
-    if (auto* button = qobject_cast<QAbstractButton*>(c->widget)) {
-        return button->text().toStdString();
-    }
-    if (auto* label = qobject_cast<QLabel*>(c->widget)) {
-        return label->text().toStdString();
-    }
-    if (auto* group = qobject_cast<QGroupBox*>(c->widget)) {
-        return group->title().toStdString();
-    }
-    return c->text;
+    return c ? shown_text(*c) : std::string();
 }
 
 int focused_control(HWND dialog) {

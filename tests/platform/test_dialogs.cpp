@@ -1,0 +1,276 @@
+// The dialog manager on the real template: lookup, layout in dialog units, WM_INITDIALOG and
+// focus, Win32 key handling, close requests that never close the window by themselves,
+// EndDialog.
+#include "platform/host.h"
+#include "platform/loop.h"
+#include "platform/testing.h"
+#include "platform/win32.h"
+
+#include <QDir>
+#include <QImage>
+#include <Qt>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <vector>
+
+namespace t = platform::testing;
+
+namespace {
+
+struct Message {
+    UINT msg;
+    WPARAM wparam;
+    LPARAM lparam;
+};
+std::vector<Message> got;
+std::function<INT_PTR(HWND, UINT, WPARAM, LPARAM)> reply; // null: record and return FALSE
+
+INT_PTR CALLBACK recording_dialog(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+    got.push_back(Message{msg, wparam, lparam});
+    if (reply) {
+        return reply(hwnd, msg, wparam, lparam);
+    }
+    return msg == WM_INITDIALOG ? TRUE : FALSE;
+}
+
+std::vector<Message> commands() {
+    std::vector<Message> out;
+    for (const Message& m : got) {
+        if (m.msg == WM_COMMAND || m.msg == WM_SYSCOMMAND || m.msg == WM_CLOSE) {
+            out.push_back(m);
+        }
+    }
+    return out;
+}
+
+// Opens the template, runs `drive` inside the modal loop, then ends the dialog with 7.
+INT_PTR run(const char* name, const std::function<void(HWND)>& drive, LPARAM param = 0) {
+    t::on_dialog_ready([drive](HWND dialog) {
+        drive(dialog);
+        EndDialog(dialog, 7);
+    });
+    return DialogBoxParamA(platform::host_instance(), name, nullptr, recording_dialog, param);
+}
+
+class Dialogs : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        got.clear();
+        reply = nullptr;
+    }
+    void TearDown() override { t::on_dialog_ready(nullptr); }
+};
+
+TEST_F(Dialogs, MissingTemplateFailsWithMinusOne) {
+    const int before = t::window_count();
+    EXPECT_EQ(DialogBoxParamA(nullptr, "NoSuchDialog", nullptr, recording_dialog, 0), -1);
+    EXPECT_EQ(DialogBoxParamA(nullptr, MAKEINTRESOURCEA(101), nullptr, recording_dialog, 0), -1);
+    EXPECT_TRUE(got.empty());
+    EXPECT_EQ(t::window_count(), before);
+}
+
+TEST_F(Dialogs, TemplateIsFoundWithoutRegardToCaseAndEndDialogResultIsReturned) {
+    const int before = t::window_count();
+    HWND seen = nullptr;
+    EXPECT_EQ(run(
+                  "tavrene", [&](HWND d) { seen = d; }, 0x55),
+              7);
+    ASSERT_NE(seen, nullptr);
+    EXPECT_FALSE(t::is_window(seen)) << "the dialog is destroyed once its loop ends";
+    EXPECT_EQ(t::window_count(), before);
+    ASSERT_FALSE(got.empty());
+    EXPECT_EQ(got.front().msg, static_cast<UINT>(WM_INITDIALOG));
+    EXPECT_EQ(got.front().lparam, 0x55);
+}
+
+TEST_F(Dialogs, LayoutIsInDialogUnitsOfOneAndAHalfPixels) {
+    std::vector<t::ControlInfo> controls;
+    std::string caption;
+    RECT client{};
+    run("Tavrene", [&](HWND d) {
+        controls = t::controls(d);
+        caption = t::window_caption(d);
+        GetClientRect(d, &client);
+    });
+    EXPECT_EQ(caption, "SSB Tavrene Ver 1.2");
+    EXPECT_EQ(client.right, 332);  // 221 du
+    EXPECT_EQ(client.bottom, 156); // 104 du
+    ASSERT_EQ(controls.size(), 8u);
+    const auto& button = controls[0];
+    EXPECT_EQ(button.id, 1001);
+    EXPECT_EQ(button.class_name, "Button");
+    EXPECT_EQ(button.text, "On/Off");
+    EXPECT_EQ(button.rect.left, 183);
+    EXPECT_EQ(button.rect.top, 26); // 17 du = 25.5, rounded up as MulDiv does
+    EXPECT_EQ(button.rect.right, 213);
+    EXPECT_EQ(button.rect.bottom, 118);
+    EXPECT_TRUE(button.style & BS_MULTILINE);
+    EXPECT_TRUE(button.style & WS_TABSTOP);
+    EXPECT_EQ(controls[1].text, "Observation");
+    EXPECT_EQ(controls[1].class_name, "Button");
+    EXPECT_EQ(controls[1].style & 0xF, static_cast<uint32_t>(BS_GROUPBOX));
+    EXPECT_EQ(controls[2].class_name, "Static");
+    EXPECT_EQ(controls[2].text, "f1+df");
+    // The panes' places (pixels) lie inside their boxes.
+    const RECT obs = controls[1].rect;
+    const RECT ref = controls[4].rect;
+    EXPECT_TRUE(obs.left < 20 && obs.top < 26 && 111 < obs.right && 117 < obs.bottom);
+    EXPECT_TRUE(ref.left < 220 && ref.top < 26 && 311 < ref.right && 117 < ref.bottom);
+    EXPECT_LE(button.rect.right, 220) << "the reference pane sits right of the button";
+}
+
+TEST_F(Dialogs, InitDialogTrueFocusesTheFirstTabStopAndFalseDoesNot) {
+    int focused = -1;
+    run("Tavrene", [&](HWND d) { focused = t::focused_control(d); });
+    EXPECT_EQ(focused, 1001);
+
+    reply = [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; };
+    run("Tavrene", [&](HWND d) { focused = t::focused_control(d); });
+    EXPECT_NE(focused, 1001);
+}
+
+TEST_F(Dialogs, SpaceAndClickPressTheFocusedButton) {
+    HWND button = nullptr;
+    run("Tavrene", [&](HWND d) {
+        t::press_key(d, Qt::Key_Space);
+        t::click(d, 1001);
+        platform::pump_for(0);
+        // The button's handle, as the WM_COMMAND gave it.
+        if (!commands().empty()) {
+            button = reinterpret_cast<HWND>(commands().front().lparam);
+        }
+    });
+    const auto c = commands();
+    ASSERT_EQ(c.size(), 2u);
+    for (const Message& m : c) {
+        EXPECT_EQ(m.msg, static_cast<UINT>(WM_COMMAND));
+        EXPECT_EQ(LOWORD(m.wparam), 1001);
+        EXPECT_EQ(HIWORD(m.wparam), BN_CLICKED);
+        EXPECT_EQ(reinterpret_cast<HWND>(m.lparam), button);
+    }
+    EXPECT_NE(button, nullptr);
+}
+
+TEST_F(Dialogs, EscapeSendsCancelAndTheDialogStaysOpen) {
+    bool open_after = false;
+    run("Tavrene", [&](HWND d) {
+        t::press_key(d, Qt::Key_Escape);
+        platform::pump_for(20'000);
+        open_after = t::is_window(d);
+    });
+    const auto c = commands();
+    ASSERT_EQ(c.size(), 1u);
+    EXPECT_EQ(c[0].msg, static_cast<UINT>(WM_COMMAND));
+    EXPECT_EQ(c[0].wparam, static_cast<WPARAM>(IDCANCEL));
+    EXPECT_TRUE(open_after);
+}
+
+TEST_F(Dialogs, CloseBoxAndAltF4SendScCloseAndNeverCloseByThemselves) {
+    // The procedure handles SC_CLOSE itself (returns TRUE): nothing else follows.
+    reply = [](HWND, UINT msg, WPARAM wparam, LPARAM) -> INT_PTR {
+        return msg == WM_INITDIALOG || (msg == WM_SYSCOMMAND && wparam == SC_CLOSE);
+    };
+    bool open_after = false;
+    run("Tavrene", [&](HWND d) {
+        t::close_box(d);
+        t::press_key(d, Qt::Key_F4, Qt::AltModifier);
+        platform::pump_for(20'000);
+        open_after = t::is_window(d);
+    });
+    const auto c = commands();
+    ASSERT_EQ(c.size(), 2u);
+    for (const Message& m : c) {
+        EXPECT_EQ(m.msg, static_cast<UINT>(WM_SYSCOMMAND));
+        EXPECT_EQ(m.wparam, static_cast<WPARAM>(SC_CLOSE));
+    }
+    EXPECT_TRUE(open_after);
+}
+
+TEST_F(Dialogs, UnhandledCloseBecomesCloseThenCancel) {
+    bool open_after = false;
+    run("Tavrene", [&](HWND d) {
+        t::close_box(d);
+        platform::pump_for(20'000);
+        open_after = t::is_window(d);
+    });
+    const auto c = commands();
+    ASSERT_EQ(c.size(), 3u);
+    EXPECT_EQ(c[0].msg, static_cast<UINT>(WM_SYSCOMMAND));
+    EXPECT_EQ(c[1].msg, static_cast<UINT>(WM_CLOSE));
+    EXPECT_EQ(c[2].msg, static_cast<UINT>(WM_COMMAND));
+    EXPECT_EQ(LOWORD(c[2].wparam), IDCANCEL);
+    EXPECT_TRUE(open_after);
+}
+
+TEST_F(Dialogs, SetDlgItemTextChangesWhatTheButtonShows) {
+    std::string text;
+    BOOL missing = TRUE;
+    run("Tavrene", [&](HWND d) {
+        EXPECT_TRUE(SetDlgItemTextA(d, 1001, "Off"));
+        missing = SetDlgItemTextA(d, 4242, "x");
+        text = t::control_text(d, 1001);
+    });
+    EXPECT_EQ(text, "Off");
+    EXPECT_FALSE(missing);
+}
+
+TEST_F(Dialogs, EndDialogDuringInitReturnsWithoutShowing) {
+    reply = [](HWND d, UINT msg, WPARAM, LPARAM) -> INT_PTR {
+        if (msg == WM_INITDIALOG) {
+            EndDialog(d, 3);
+        }
+        return TRUE;
+    };
+    bool hook_ran = false;
+    t::on_dialog_ready([&](HWND) { hook_ran = true; });
+    EXPECT_EQ(DialogBoxParamA(nullptr, "Tavrene", nullptr, recording_dialog, 0), 3);
+    EXPECT_FALSE(hook_ran) << "the dialog was never shown";
+}
+
+LRESULT CALLBACK gray_pane(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+    return DefWindowProcA(hwnd, msg, wparam, lparam);
+}
+
+TEST_F(Dialogs, ChildPanesArePaintedAndShownInTheScreenshot) {
+    static bool registered = [] {
+        WNDCLASSEXA wc{};
+        wc.cbSize = sizeof(wc);
+        wc.lpfnWndProc = gray_pane;
+        wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(GRAY_BRUSH));
+        wc.lpszClassName = "TwGrayPane";
+        return RegisterClassExA(&wc) != 0;
+    }();
+    ASSERT_TRUE(registered);
+    HWND pane = nullptr;
+    reply = [&pane](HWND d, UINT msg, WPARAM, LPARAM) -> INT_PTR {
+        if (msg == WM_INITDIALOG) {
+            pane = CreateWindowExA(0, "TwGrayPane", nullptr, WS_CHILD | WS_VISIBLE | WS_BORDER, 20,
+                                   26, 91, 91, d, nullptr, nullptr, nullptr);
+            return TRUE;
+        }
+        return FALSE;
+    };
+    const QString path = QDir::temp().filePath("tw_dialog_shot.png");
+    bool saved = false;
+    std::vector<HWND> children;
+    run("Tavrene", [&](HWND d) {
+        platform::pump_for(20'000);
+        children = t::child_windows(d);
+        saved = t::save_screenshot(d, path.toStdString());
+    });
+    ASSERT_NE(pane, nullptr);
+    EXPECT_EQ(children, std::vector<HWND>{pane});
+    ASSERT_TRUE(saved);
+    QImage shot(path);
+    ASSERT_FALSE(shot.isNull());
+    const qreal ratio = shot.devicePixelRatio() > 0 ? shot.width() / 332.0 : 1.0;
+    auto at = [&](int x, int y) {
+        return shot.pixel(static_cast<int>(x * ratio), static_cast<int>(y * ratio)) & 0xFFFFFF;
+    };
+    EXPECT_EQ(at(20, 26), 0x000000u) << "the pane's frame";
+    EXPECT_EQ(at(60, 70), 0x808080u) << "the pane's gray client";
+    QFile::remove(path);
+}
+
+} // namespace

@@ -1,0 +1,236 @@
+// Conformance of timers and the loop: clamping, re-arming, priority below posted messages and
+// paints, no queued-up ticks, service tasks and cross-thread calls.
+#include "platform/loop.h"
+#include "platform/testing.h"
+#include "platform/win32.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+namespace {
+
+std::vector<UINT> order;
+std::vector<int64_t> tick_times;
+bool rearm_on_every_message = false;
+
+LRESULT CALLBACK timer_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+    if (rearm_on_every_message) {
+        SetTimer(hwnd, 1, 1, nullptr);
+    }
+    switch (msg) {
+    case WM_TIMER:
+        order.push_back(msg);
+        tick_times.push_back(platform::now_us());
+        if (rearm_on_every_message) {
+            RECT r;
+            GetClientRect(hwnd, &r);
+            InvalidateRect(hwnd, &r, TRUE);
+        }
+        return 0;
+    case WM_PAINT: {
+        order.push_back(msg);
+        PAINTSTRUCT ps;
+        BeginPaint(hwnd, &ps);
+        return EndPaint(hwnd, &ps);
+    }
+    default:
+        if (msg >= WM_USER) {
+            order.push_back(msg);
+        }
+        return DefWindowProcA(hwnd, msg, wparam, lparam);
+    }
+}
+
+class Timers : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        static bool registered = [] {
+            WNDCLASSEXA wc{};
+            wc.cbSize = sizeof(wc);
+            wc.lpfnWndProc = timer_proc;
+            wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(GRAY_BRUSH));
+            wc.lpszClassName = "TwTimed";
+            return RegisterClassExA(&wc) != 0;
+        }();
+        ASSERT_TRUE(registered);
+        order.clear();
+        tick_times.clear();
+        rearm_on_every_message = false;
+        platform::use_virtual_clock(true);
+        hwnd = CreateWindowExA(0, "TwTimed", nullptr, WS_VISIBLE | WS_BORDER, 0, 0, 91, 91, nullptr,
+                               nullptr, nullptr, nullptr);
+        ASSERT_NE(hwnd, nullptr);
+        platform::pump_for(0);
+        while (platform::pump_once(false)) {
+        }
+        order.clear();
+    }
+    void TearDown() override {
+        DestroyWindow(hwnd);
+        platform::use_virtual_clock(false);
+    }
+    HWND hwnd = nullptr;
+};
+
+TEST_F(Timers, PeriodBelowTenMillisecondsRunsAtTen) {
+    const int64_t start = platform::now_us();
+    ASSERT_NE(SetTimer(hwnd, 7, 1, nullptr), 0u);
+    platform::pump_for(1'000'000);
+    ASSERT_EQ(tick_times.size(), 100u);
+    EXPECT_EQ(tick_times[0] - start, 10'000);
+    for (size_t i = 1; i < tick_times.size(); ++i) {
+        EXPECT_EQ(tick_times[i] - tick_times[i - 1], 10'000);
+    }
+    EXPECT_EQ(platform::testing::timer_count(hwnd), 100);
+}
+
+TEST_F(Timers, LongerPeriodsAreKept) {
+    SetTimer(hwnd, 1, 35, nullptr);
+    platform::pump_for(350'000);
+    EXPECT_EQ(tick_times.size(), 10u);
+}
+
+TEST_F(Timers, RearmingReplacesAndRestartsTheCountdown) {
+    SetTimer(hwnd, 1, 100, nullptr);
+    platform::pump_for(60'000);
+    SetTimer(hwnd, 1, 100, nullptr); // restart: the next tick is 100 ms from here
+    const int64_t rearmed = platform::now_us();
+    platform::pump_for(90'000);
+    EXPECT_TRUE(tick_times.empty());
+    platform::pump_for(20'000);
+    ASSERT_EQ(tick_times.size(), 1u);
+    EXPECT_EQ(tick_times[0] - rearmed, 100'000);
+    // Only one timer exists for the id: 1 s brings 10 ticks, not 20.
+    tick_times.clear();
+    platform::pump_for(1'000'000);
+    EXPECT_EQ(tick_times.size(), 10u);
+}
+
+TEST_F(Timers, KillTimerStopsTicksAndReportsUnknownIds) {
+    SetTimer(hwnd, 3, 10, nullptr);
+    EXPECT_TRUE(KillTimer(hwnd, 3));
+    EXPECT_FALSE(KillTimer(hwnd, 3));
+    platform::pump_for(100'000);
+    EXPECT_TRUE(tick_times.empty());
+}
+
+TEST_F(Timers, TimerComesAfterPostedMessagesAndPaint) {
+    SetTimer(hwnd, 1, 10, nullptr);
+    // When the tick falls due, a paint and two posted messages become pending too.
+    platform::schedule_at(platform::now_us() + 10'000, [this] {
+        InvalidateRect(hwnd, nullptr, TRUE);
+        PostMessageA(hwnd, WM_USER, 0, 0);
+        PostMessageA(hwnd, WM_USER + 1, 0, 0);
+    });
+    platform::pump_for(10'000);
+    EXPECT_EQ(order, (std::vector<UINT>{WM_USER, WM_USER + 1, WM_PAINT, WM_TIMER}));
+}
+
+TEST_F(Timers, LateTicksDoNotQueueUp) {
+    SetTimer(hwnd, 1, 10, nullptr);
+    // Busy with posted work far past several periods: one tick follows, not a burst.
+    platform::use_virtual_clock(false);
+    const int64_t until = platform::now_us() + 50'000;
+    while (platform::now_us() < until) {
+        PostMessageA(hwnd, WM_USER, 0, 0);
+        platform::pump_once(false);
+    }
+    tick_times.clear();
+    order.clear();
+    while (platform::pump_once(false)) {
+    }
+    EXPECT_EQ(tick_times.size(), 1u);
+    platform::use_virtual_clock(true);
+}
+
+// The XY pane's pattern: re-arm a 1 ms timer on every message, invalidate on each tick. The
+// result must be a steady stream of repaints at the minimum period, not a stall.
+TEST_F(Timers, RearmOnEveryMessageGivesSteadyRepaints) {
+    rearm_on_every_message = true;
+    SendMessageA(hwnd, WM_USER + 5, 0, 0);
+    const int before = platform::testing::paint_count(hwnd);
+    platform::pump_for(1'000'000);
+    const int paints = platform::testing::paint_count(hwnd) - before;
+    EXPECT_GE(paints, 99);
+    EXPECT_LE(paints, 101);
+}
+
+TEST_F(Timers, RearmOnEveryMessageRealClockRate) {
+    platform::use_virtual_clock(false);
+    rearm_on_every_message = true;
+    SendMessageA(hwnd, WM_USER + 5, 0, 0);
+    const int before = platform::testing::paint_count(hwnd);
+    platform::pump_for(500'000);
+    const int paints = platform::testing::paint_count(hwnd) - before;
+    // ~50 at 10 ms each; slack for a loaded machine.
+    EXPECT_GE(paints, 30);
+    EXPECT_LE(paints, 51);
+}
+
+TEST(Loop, ServiceTasksRunInDueOrderAndCanBeCancelled) {
+    platform::use_virtual_clock(true);
+    std::vector<int> ran;
+    const int64_t t0 = platform::now_us();
+    platform::schedule_at(t0 + 30'000, [&] { ran.push_back(3); });
+    platform::schedule_at(t0 + 10'000, [&] { ran.push_back(1); });
+    const auto cancelled = platform::schedule_at(t0 + 20'000, [&] { ran.push_back(2); });
+    platform::schedule_at(t0 + 10'000, [&] { ran.push_back(11); });
+    platform::cancel_task(cancelled);
+    platform::pump_for(25'000);
+    EXPECT_EQ(ran, (std::vector<int>{1, 11}));
+    EXPECT_EQ(platform::now_us(), t0 + 25'000) << "virtual time ends exactly at the limit";
+    platform::pump_for(10'000);
+    EXPECT_EQ(ran, (std::vector<int>{1, 11, 3}));
+    platform::use_virtual_clock(false);
+}
+
+TEST(Loop, PumpUntilStopsWhenDoneOrTimedOut) {
+    platform::use_virtual_clock(true);
+    bool flag = false;
+    const int64_t t0 = platform::now_us();
+    platform::schedule_at(t0 + 40'000, [&] { flag = true; });
+    EXPECT_TRUE(platform::pump_until([&] { return flag; }, 1'000'000));
+    EXPECT_EQ(platform::now_us(), t0 + 40'000);
+    EXPECT_FALSE(platform::pump_until([] { return false; }, 5'000));
+    platform::use_virtual_clock(false);
+}
+
+TEST(Loop, RunOnUiThreadWakesAWaitingLoop) {
+    std::atomic<bool> ran{false};
+    std::thread worker([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        platform::run_on_ui_thread([&] { ran = true; });
+    });
+    const int64_t start = platform::now_us();
+    // Nothing else is due: only the cross-thread call can end this wait early.
+    EXPECT_TRUE(platform::pump_until([&] { return ran.load(); }, 5'000'000));
+    EXPECT_LT(platform::now_us() - start, 1'000'000);
+    worker.join();
+}
+
+TEST(Loop, PostMessageFromAnotherThreadArrivesOnTheUiThread) {
+    static std::thread::id seen_on;
+    static auto proc = [](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
+        if (m == WM_USER + 9) {
+            seen_on = std::this_thread::get_id();
+        }
+        return DefWindowProcA(h, m, w, l);
+    };
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = proc;
+    wc.lpszClassName = "TwThreaded";
+    ASSERT_NE(RegisterClassExA(&wc), 0);
+    HWND w = CreateWindowExA(0, "TwThreaded", nullptr, 0, 0, 0, 5, 5, nullptr, nullptr, nullptr,
+                             nullptr);
+    std::thread worker([w] { PostMessageA(w, WM_USER + 9, 0, 0); });
+    worker.join();
+    EXPECT_TRUE(platform::pump_until([] { return seen_on != std::thread::id(); }, 2'000'000));
+    EXPECT_EQ(seen_on, std::this_thread::get_id());
+    DestroyWindow(w);
+}
+
+} // namespace
