@@ -1,0 +1,40 @@
+# Whole-program tests: the real binaries under a private X display and a private PulseAudio
+# loopback, the Windows build under Wine, the installed and packaged program, the icon.
+# Labelled e2e and no-sanitizer (they run the shipped binaries, not instrumented ones).
+set(e2e_dir ${CMAKE_CURRENT_LIST_DIR})
+set(e2e_work ${CMAKE_BINARY_DIR}/e2e)
+set(e2e_artifacts ${CMAKE_BINARY_DIR}/artifacts)
+set(TAVRENE_WINDOWS_BUILD_DIR ${CMAKE_SOURCE_DIR}/build-windows CACHE PATH
+    "Build folder of the Windows program that the Wine tests run")
+
+function(e2e_test name)
+  add_test(NAME ${name} COMMAND ${ARGN})
+  set_tests_properties(${name} PROPERTIES LABELS "e2e;no-sanitizer" TIMEOUT 120)
+endfunction()
+
+e2e_test(e2e_linux_session bash ${e2e_dir}/e2e_session.sh linux $<TARGET_FILE:tavrene>
+         ${CMAKE_BINARY_DIR}/tools ${e2e_artifacts} ${e2e_work}/linux_session)
+e2e_test(e2e_linux_no_display bash ${e2e_dir}/e2e_no_display.sh $<TARGET_FILE:tavrene>)
+e2e_test(e2e_linux_hardening bash ${e2e_dir}/e2e_hardening.sh $<TARGET_FILE:tavrene>
+         ${CMAKE_BINARY_DIR}/compile_commands.json)
+e2e_test(e2e_install bash ${e2e_dir}/e2e_install.sh ${CMAKE_BINARY_DIR} ${e2e_work}/install)
+e2e_test(e2e_package bash ${e2e_dir}/e2e_package.sh ${CMAKE_BINARY_DIR} ${e2e_work}/package)
+e2e_test(e2e_icon bash ${e2e_dir}/e2e_icon.sh $<TARGET_FILE:draw_icon> ${CMAKE_SOURCE_DIR}
+         ${e2e_work}/icon)
+
+# The Windows program, built once per run, and a Wine prefix, created once per run.
+e2e_test(e2e_windows_build bash ${e2e_dir}/e2e_windows_build.sh ${CMAKE_SOURCE_DIR}
+         ${TAVRENE_WINDOWS_BUILD_DIR})
+set_tests_properties(e2e_windows_build PROPERTIES FIXTURES_SETUP windows_exe TIMEOUT 300)
+e2e_test(e2e_wine_prefix bash ${e2e_dir}/e2e_wine_prefix.sh ${e2e_work}/wine)
+set_tests_properties(e2e_wine_prefix PROPERTIES FIXTURES_SETUP wine_prefix)
+e2e_test(e2e_wine_session bash ${e2e_dir}/e2e_session.sh wine
+         ${TAVRENE_WINDOWS_BUILD_DIR}/tavrene.exe ${CMAKE_BINARY_DIR}/tools ${e2e_artifacts}
+         ${e2e_work}/wine_session ${e2e_work}/wine)
+set_tests_properties(e2e_wine_session PROPERTIES FIXTURES_REQUIRED "windows_exe;wine_prefix")
+
+# The checking tools themselves, on made-up recordings and pictures.
+add_executable(test_e2e_tools ${e2e_dir}/test_tone_check.cpp ${e2e_dir}/test_shot_check.cpp)
+target_link_libraries(test_e2e_tools PRIVATE tavrene_tone_check tavrene_shot_check GTest::gtest
+                      GTest::gtest_main)
+gtest_discover_tests(test_e2e_tools DISCOVERY_MODE PRE_TEST)

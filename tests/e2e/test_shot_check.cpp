@@ -1,0 +1,191 @@
+// The screenshot checks, on pictures drawn here: they must find the dialog wherever it is, accept
+// the right panes and point at the pixel that is wrong otherwise.
+#include "tools/shot_check/screen.h"
+
+#include "dsp/bandpass.h"
+#include "dsp/synth.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+
+namespace {
+
+using namespace shot_check;
+
+constexpr Rgb face{212, 208, 200};
+constexpr Point origin{57, 131};
+
+struct Screen {
+    Image image;
+    Screen() {
+        image.width = 640;
+        image.height = 480;
+        image.pixels.assign(640 * 480, black);
+        fill(origin.x, origin.y, 332, 156, face);
+        pane(xy_pane_client);
+        pane(reference_pane_client);
+    }
+    void fill(int x, int y, int w, int h, Rgb c) {
+        for (int j = y; j < y + h; ++j) {
+            for (int i = x; i < x + w; ++i) {
+                image.pixels[static_cast<size_t>(j) * image.width + i] = c;
+            }
+        }
+    }
+    void set(Point pane_client, int x, int y, Rgb c) {
+        fill(origin.x + pane_client.x + x, origin.y + pane_client.y + y, 1, 1, c);
+    }
+    void pane(Point client) {
+        fill(origin.x + client.x - 1, origin.y + client.y - 1, 91, 91, black);
+        fill(origin.x + client.x, origin.y + client.y, 89, 89, gray);
+    }
+    void idle_line() {
+        for (int x = 1; x < 89; ++x) {
+            set(reference_pane_client, x, 44, black);
+        }
+    }
+};
+
+// The curve's rows from the reference pane's formula, independently of the table in the checker.
+int curve_row(int i) {
+    return static_cast<int>(44.0 - 20.0 * std::sin(0.9 * i / 6.283185) -
+                            20.0 * std::sin(1.8 * i / 6.283185));
+}
+
+// Start point of every segment plus a vertical run towards the next one: a fair stand-in for
+// any line algorithm.
+void draw_curve(Screen& s) {
+    for (int i = 0; i < 88; ++i) {
+        const int a = curve_row(i), b = curve_row(i + 1);
+        for (int y = std::min(a, b); y <= std::max(a, b); ++y) {
+            if (y != b || i + 1 == 88) {
+                s.set(reference_pane_client, i, y, curve_green);
+            }
+        }
+        s.set(reference_pane_client, i, a, curve_green);
+    }
+    s.set(reference_pane_client, 88, curve_row(88), gray);
+}
+
+void draw_points(Screen& s, const unsigned char* block) {
+    dsp::XYPoint points[dsp::xy_point_count];
+    dsp::compute_points(block, points);
+    for (const dsp::XYPoint& p : points) {
+        if (p.x >= 0 && p.y >= 0 && p.x < 89 && p.y < 89) {
+            s.set(xy_pane_client, p.x, p.y, point_yellow);
+        }
+    }
+}
+
+TEST(ShotCheck, FindsTheDialogAnywhereFromTheCentreLine) {
+    Screen s;
+    s.idle_line();
+    Point found;
+    ASSERT_TRUE(locate_dialog(s.image, found));
+    EXPECT_EQ(found.x, origin.x);
+    EXPECT_EQ(found.y, origin.y);
+
+    Screen blank; // panes but no centre line yet: nothing to go by
+    EXPECT_FALSE(locate_dialog(blank.image, found));
+}
+
+TEST(ShotCheck, IdlePaneAndSilentFigure) {
+    Screen s;
+    s.idle_line();
+    s.set(xy_pane_client, 43, 43, point_yellow);
+    EXPECT_EQ(check_idle_pane(s.image, origin), "");
+    EXPECT_EQ(check_silent_xy_pane(s.image, origin), "");
+
+    Screen through_end = s; // the line drawn through its end point, column 0
+    through_end.set(reference_pane_client, 0, 44, black);
+    EXPECT_NE(check_idle_pane(through_end.image, origin).find("(0, 44)"), std::string::npos);
+
+    Screen extra = s; // silence must map to the single point (43, 43)
+    extra.set(xy_pane_client, 44, 44, point_yellow);
+    EXPECT_NE(check_silent_xy_pane(extra.image, origin).find("(44, 44)"), std::string::npos);
+
+    Screen curve_left = s; // a reference pane still showing while the tone is off
+    curve_left.set(reference_pane_client, 10, 14, curve_green);
+    EXPECT_NE(check_idle_pane(curve_left.image, origin), "");
+}
+
+TEST(ShotCheck, ReferenceCurve) {
+    Screen s;
+    s.idle_line();
+    draw_curve(s);
+    EXPECT_EQ(check_reference_pane(s.image, origin), "");
+
+    Screen last_drawn = s;
+    last_drawn.set(reference_pane_client, 88, curve_row(88), curve_green);
+    EXPECT_NE(check_reference_pane(last_drawn.image, origin).find("last end point"),
+              std::string::npos);
+
+    Screen gap = s;
+    gap.set(reference_pane_client, 40, curve_row(40), gray);
+    EXPECT_NE(check_reference_pane(gap.image, origin).find("missing"), std::string::npos);
+
+    Screen stray = s;
+    stray.set(reference_pane_client, 3, 80, point_yellow);
+    EXPECT_NE(check_reference_pane(stray.image, origin).find("stray"), std::string::npos);
+}
+
+TEST(ShotCheck, FigureEightFromTheSynthesizedTone) {
+    unsigned char tone[dsp::tone_block_bytes];
+    double phase = 0.0;
+    dsp::synthesize(tone, sizeof tone, dsp::base_frequency_hz, phase);
+
+    Screen eight;
+    draw_points(eight, tone);
+    EXPECT_EQ(check_figure_eight(eight.image, origin), "");
+    Screen later; // any stretch of the tone traces the same figure
+    draw_points(later, tone + 1234);
+    EXPECT_EQ(check_figure_eight(later.image, origin), "");
+
+    // The f1 tone alone is a horizontal line, silence a dot: neither is the figure.
+    unsigned char f1_only[dsp::capture_block_bytes];
+    double p = 0.0;
+    for (unsigned char& b : f1_only) {
+        b = static_cast<unsigned char>(static_cast<int>(63.0 * std::sin(p) + 127.0));
+        p += dsp::base_frequency_hz * dsp::two_pi / dsp::sample_rate_hz;
+    }
+    Screen line;
+    draw_points(line, f1_only);
+    EXPECT_NE(check_figure_eight(line.image, origin), "");
+    Screen dot;
+    dot.set(xy_pane_client, 43, 43, point_yellow);
+    EXPECT_NE(check_figure_eight(dot.image, origin), "");
+}
+
+TEST(ShotCheck, ColourOutsideItsPane) {
+    Screen s;
+    s.set(xy_pane_client, 10, 10, point_yellow);
+    const Point xy{origin.x + xy_pane_client.x, origin.y + xy_pane_client.y};
+    EXPECT_EQ(check_colour_only_in(s.image, point_yellow, xy), "");
+    s.set(reference_pane_client, 10, 10, point_yellow);
+    EXPECT_NE(check_colour_only_in(s.image, point_yellow, xy), "");
+}
+
+TEST(ShotCheck, ReadsOnlyEightBitBinaryPictures) {
+    const std::string path = testing::TempDir() + "shot_check_test.ppm";
+    auto write = [&](const std::string& header, size_t bytes) {
+        std::ofstream out(path, std::ios::binary);
+        out << header;
+        out << std::string(bytes, '\x80');
+    };
+    Image image;
+    write("P6\n2 3\n255\n", 18);
+    ASSERT_TRUE(read_ppm(path, image));
+    EXPECT_EQ(image.width, 2);
+    EXPECT_EQ(image.height, 3);
+    EXPECT_TRUE(image.at(1, 2) == gray);
+    write("P6\n2 3\n255\n", 17); // cut short
+    EXPECT_FALSE(read_ppm(path, image));
+    write("P6\n2 3\n65535\n", 36); // sixteen bits a sample, as ImageMagick writes by default
+    EXPECT_FALSE(read_ppm(path, image));
+    std::remove(path.c_str());
+}
+
+} // namespace
