@@ -11,7 +11,7 @@ PACKAGES := build-essential cmake ninja-build pkg-config \
   qt6-base-dev qt6-multimedia-dev libgl-dev \
   libgtest-dev libgmock-dev libbenchmark-dev clang clang-format clang-tidy \
   pulseaudio pulseaudio-utils xvfb xauth xdotool x11-utils imagemagick fonts-ipafont-gothic \
-  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine libx11-dev locales
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: all build deps run test check asan bench format tidy windows package clean
