@@ -24,16 +24,18 @@ class NullOutput final : public OutputStream {
   public:
     explicit NullOutput(OutputFeed& feed) : feed_(feed) {}
     void queued() override {
-        if (!pacer_.running())
+        if (!pacer_.running()) {
             pacer_.start();
+        }
     }
     void reset() override { pacer_.stop(); }
 
   private:
     void take(size_t n) {
         scratch_.resize(n);
-        if (feed_.pull(scratch_.data(), n) < n)
+        if (feed_.pull(scratch_.data(), n) < n) {
             pacer_.stop();
+        }
     }
 
     OutputFeed& feed_;
@@ -45,8 +47,9 @@ class NullInput final : public InputStream {
   public:
     explicit NullInput(InputFeed& feed) : feed_(feed) {}
     void start() override {
-        if (!pacer_.running())
+        if (!pacer_.running()) {
             pacer_.start();
+        }
     }
     void stop() override { pacer_.stop(); }
 
@@ -68,8 +71,9 @@ template <class Stream> void retire(std::unique_ptr<Stream> stream) {
 }
 
 void notify(HWND hwnd, UINT msg, void* handle, WAVEHDR* header) {
-    if (hwnd)
+    if (hwnd) {
         PostMessageA(hwnd, msg, reinterpret_cast<WPARAM>(handle), reinterpret_cast<LPARAM>(header));
+    }
 }
 
 void hand_back(WAVEHDR* h) {
@@ -91,12 +95,14 @@ struct OutDevice final : Device, OutputFeed {
         while (!queue.empty()) {
             WAVEHDR* h = queue.front();
             size_t n = std::min<size_t>(h->dwBufferLength - offset, max - got);
-            if (n)
+            if (n) {
                 std::memcpy(dst + got, h->lpData + offset, n);
+            }
             got += n;
             offset += n;
-            if (offset < h->dwBufferLength)
+            if (offset < h->dwBufferLength) {
                 break;
+            }
             queue.pop_front();
             offset = 0;
             hand_back(h);
@@ -134,8 +140,9 @@ struct InDevice final : Device, InputFeed {
             h->dwBytesRecorded += static_cast<DWORD>(k);
             src += k;
             n -= k;
-            if (h->dwBytesRecorded == h->dwBufferLength)
+            if (h->dwBytesRecorded == h->dwBufferLength) {
                 complete_front();
+            }
         }
     }
 
@@ -147,16 +154,18 @@ struct InDevice final : Device, InputFeed {
     }
 
     void return_all() {
-        while (!queue.empty())
+        while (!queue.empty()) {
             complete_front();
+        }
     }
 
     void failed() override {
         retire(std::move(stream));
         stream = std::make_unique<NullInput>(*this);
         return_all();
-        if (started)
+        if (started) {
             stream->start();
+        }
     }
 };
 
@@ -191,8 +200,9 @@ InDevice* find(HWAVEIN h) {
 void hook_shutdown() {
     // Host streams must not outlive the toolkit they were made with.
     Registry& r = registry();
-    if (r.shutdown_hooked || !QCoreApplication::instance())
+    if (r.shutdown_hooked || !QCoreApplication::instance()) {
         return;
+    }
     qAddPostRoutine(close_all);
     r.shutdown_hooked = true;
 }
@@ -203,40 +213,51 @@ bool supported(const WAVEFORMATEX* f) {
 }
 
 MMRESULT check_open(const void* handle_out, UINT device, const WAVEFORMATEX* format, DWORD flags) {
-    if (!handle_out || !format)
+    if (!handle_out || !format) {
         return MMSYSERR_INVALPARAM;
-    if (flags != CALLBACK_WINDOW && flags != CALLBACK_NULL)
+    }
+    if (flags != CALLBACK_WINDOW && flags != CALLBACK_NULL) {
         return MMSYSERR_INVALFLAG;
-    if (device != WAVE_MAPPER && device != 0)
+    }
+    if (device != WAVE_MAPPER && device != 0) {
         return MMSYSERR_BADDEVICEID;
-    if (!supported(format))
+    }
+    if (!supported(format)) {
         return WAVERR_BADFORMAT;
+    }
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT check_header(const WAVEHDR* h, UINT size) {
-    if (!h || size < sizeof(WAVEHDR))
+    if (!h || size < sizeof(WAVEHDR)) {
         return MMSYSERR_INVALPARAM;
+    }
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT prepare(const WAVEHDR* h, UINT size) {
-    if (MMRESULT r = check_header(h, size))
+    if (MMRESULT r = check_header(h, size)) {
         return r;
-    if (h->dwFlags & WHDR_INQUEUE)
+    }
+    if (h->dwFlags & WHDR_INQUEUE) {
         return WAVERR_STILLPLAYING;
+    }
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT check_queueable(const WAVEHDR* h, UINT size) {
-    if (MMRESULT r = check_header(h, size))
+    if (MMRESULT r = check_header(h, size)) {
         return r;
-    if (!(h->dwFlags & WHDR_PREPARED))
+    }
+    if (!(h->dwFlags & WHDR_PREPARED)) {
         return WAVERR_UNPREPARED;
-    if (h->dwFlags & WHDR_INQUEUE)
+    }
+    if (h->dwFlags & WHDR_INQUEUE) {
         return WAVERR_STILLPLAYING;
-    if (!h->lpData && h->dwBufferLength)
+    }
+    if (!h->lpData && h->dwBufferLength) {
         return MMSYSERR_INVALPARAM;
+    }
     return MMSYSERR_NOERROR;
 }
 
@@ -252,8 +273,9 @@ void set_backend(std::shared_ptr<Backend> backend) {
 
 std::shared_ptr<Backend> current_backend() {
     auto& b = selected_backend();
-    if (!b)
+    if (!b) {
         b = make_qt_backend();
+    }
     return b;
 }
 
@@ -264,10 +286,12 @@ void close_all() {
     auto ins = std::move(r.ins);
     r.outs.clear();
     r.ins.clear();
-    for (auto& [h, d] : outs)
+    for (auto& [h, d] : outs) {
         d->stream.reset();
-    for (auto& [h, d] : ins)
+    }
+    for (auto& [h, d] : ins) {
         d->stream.reset();
+    }
     r.shutdown_hooked = false;
 }
 
@@ -291,8 +315,9 @@ void Pacer::start() {
 }
 
 void Pacer::stop() {
-    if (task_)
+    if (task_) {
         cancel_task(task_);
+    }
     task_ = 0;
     running_ = false;
 }
@@ -309,8 +334,9 @@ void Pacer::tick() {
     size_t n = due - done_;
     done_ = due;
     arm(); // before the callback, which may stop the pacer
-    if (n)
+    if (n) {
         on_bytes_(n);
+    }
 }
 
 } // namespace platform::wave
@@ -319,11 +345,13 @@ using namespace platform::wave;
 
 MMRESULT WINAPI waveOutOpen(LPHWAVEOUT handle, UINT device, LPCWAVEFORMATEX format,
                             DWORD_PTR callback, DWORD_PTR, DWORD flags) {
-    if (MMRESULT r = check_open(handle, device, format, flags))
+    if (MMRESULT r = check_open(handle, device, format, flags)) {
         return r;
+    }
     auto dev = std::make_unique<OutDevice>();
-    if (MMRESULT r = current_backend()->open_output(*dev, dev->stream))
+    if (MMRESULT r = current_backend()->open_output(*dev, dev->stream)) {
         return r;
+    }
     hook_shutdown();
     dev->hwnd = callback_window(callback, flags);
     dev->handle = new_handle();
@@ -334,29 +362,35 @@ MMRESULT WINAPI waveOutOpen(LPHWAVEOUT handle, UINT device, LPCWAVEFORMATEX form
 }
 
 MMRESULT WINAPI waveOutPrepareHeader(HWAVEOUT handle, LPWAVEHDR header, UINT size) {
-    if (!find(handle))
+    if (!find(handle)) {
         return MMSYSERR_INVALHANDLE;
-    if (MMRESULT r = prepare(header, size))
+    }
+    if (MMRESULT r = prepare(header, size)) {
         return r;
+    }
     header->dwFlags |= WHDR_PREPARED;
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT WINAPI waveOutUnprepareHeader(HWAVEOUT handle, LPWAVEHDR header, UINT size) {
-    if (!find(handle))
+    if (!find(handle)) {
         return MMSYSERR_INVALHANDLE;
-    if (MMRESULT r = prepare(header, size))
+    }
+    if (MMRESULT r = prepare(header, size)) {
         return r;
+    }
     header->dwFlags &= ~static_cast<DWORD>(WHDR_PREPARED);
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT WINAPI waveOutWrite(HWAVEOUT handle, LPWAVEHDR header, UINT size) {
     OutDevice* dev = find(handle);
-    if (!dev)
+    if (!dev) {
         return MMSYSERR_INVALHANDLE;
-    if (MMRESULT r = check_queueable(header, size))
+    }
+    if (MMRESULT r = check_queueable(header, size)) {
         return r;
+    }
     header->dwFlags = (header->dwFlags | WHDR_INQUEUE) & ~static_cast<DWORD>(WHDR_DONE);
     header->lpNext = nullptr;
     dev->queue.push_back(header);
@@ -366,8 +400,9 @@ MMRESULT WINAPI waveOutWrite(HWAVEOUT handle, LPWAVEHDR header, UINT size) {
 
 MMRESULT WINAPI waveOutReset(HWAVEOUT handle) {
     OutDevice* dev = find(handle);
-    if (!dev)
+    if (!dev) {
         return MMSYSERR_INVALHANDLE;
+    }
     dev->stream->reset();
     dev->return_all();
     return MMSYSERR_NOERROR;
@@ -375,10 +410,12 @@ MMRESULT WINAPI waveOutReset(HWAVEOUT handle) {
 
 MMRESULT WINAPI waveOutClose(HWAVEOUT handle) {
     OutDevice* dev = find(handle);
-    if (!dev)
+    if (!dev) {
         return MMSYSERR_INVALHANDLE;
-    if (!dev->queue.empty())
+    }
+    if (!dev->queue.empty()) {
         return WAVERR_STILLPLAYING;
+    }
     auto node = registry().outs.extract(dev->handle);
     node.mapped()->stream.reset();
     notify(dev->hwnd, MM_WOM_CLOSE, dev->handle, nullptr);
@@ -387,11 +424,13 @@ MMRESULT WINAPI waveOutClose(HWAVEOUT handle) {
 
 MMRESULT WINAPI waveInOpen(LPHWAVEIN handle, UINT device, LPCWAVEFORMATEX format,
                            DWORD_PTR callback, DWORD_PTR, DWORD flags) {
-    if (MMRESULT r = check_open(handle, device, format, flags))
+    if (MMRESULT r = check_open(handle, device, format, flags)) {
         return r;
+    }
     auto dev = std::make_unique<InDevice>();
-    if (MMRESULT r = current_backend()->open_input(*dev, dev->stream))
+    if (MMRESULT r = current_backend()->open_input(*dev, dev->stream)) {
         return r;
+    }
     hook_shutdown();
     dev->hwnd = callback_window(callback, flags);
     dev->handle = new_handle();
@@ -402,29 +441,35 @@ MMRESULT WINAPI waveInOpen(LPHWAVEIN handle, UINT device, LPCWAVEFORMATEX format
 }
 
 MMRESULT WINAPI waveInPrepareHeader(HWAVEIN handle, LPWAVEHDR header, UINT size) {
-    if (!find(handle))
+    if (!find(handle)) {
         return MMSYSERR_INVALHANDLE;
-    if (MMRESULT r = prepare(header, size))
+    }
+    if (MMRESULT r = prepare(header, size)) {
         return r;
+    }
     header->dwFlags |= WHDR_PREPARED;
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT WINAPI waveInUnprepareHeader(HWAVEIN handle, LPWAVEHDR header, UINT size) {
-    if (!find(handle))
+    if (!find(handle)) {
         return MMSYSERR_INVALHANDLE;
-    if (MMRESULT r = prepare(header, size))
+    }
+    if (MMRESULT r = prepare(header, size)) {
         return r;
+    }
     header->dwFlags &= ~static_cast<DWORD>(WHDR_PREPARED);
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT WINAPI waveInAddBuffer(HWAVEIN handle, LPWAVEHDR header, UINT size) {
     InDevice* dev = find(handle);
-    if (!dev)
+    if (!dev) {
         return MMSYSERR_INVALHANDLE;
-    if (MMRESULT r = check_queueable(header, size))
+    }
+    if (MMRESULT r = check_queueable(header, size)) {
         return r;
+    }
     header->dwFlags = (header->dwFlags | WHDR_INQUEUE) & ~static_cast<DWORD>(WHDR_DONE);
     header->dwBytesRecorded = 0;
     header->lpNext = nullptr;
@@ -434,8 +479,9 @@ MMRESULT WINAPI waveInAddBuffer(HWAVEIN handle, LPWAVEHDR header, UINT size) {
 
 MMRESULT WINAPI waveInStart(HWAVEIN handle) {
     InDevice* dev = find(handle);
-    if (!dev)
+    if (!dev) {
         return MMSYSERR_INVALHANDLE;
+    }
     if (!dev->started) {
         dev->started = true;
         dev->stream->start();
@@ -445,8 +491,9 @@ MMRESULT WINAPI waveInStart(HWAVEIN handle) {
 
 MMRESULT WINAPI waveInReset(HWAVEIN handle) {
     InDevice* dev = find(handle);
-    if (!dev)
+    if (!dev) {
         return MMSYSERR_INVALHANDLE;
+    }
     dev->started = false;
     dev->stream->stop();
     dev->return_all();
@@ -455,10 +502,12 @@ MMRESULT WINAPI waveInReset(HWAVEIN handle) {
 
 MMRESULT WINAPI waveInClose(HWAVEIN handle) {
     InDevice* dev = find(handle);
-    if (!dev)
+    if (!dev) {
         return MMSYSERR_INVALHANDLE;
-    if (!dev->queue.empty())
+    }
+    if (!dev->queue.empty()) {
         return WAVERR_STILLPLAYING;
+    }
     auto node = registry().ins.extract(dev->handle);
     node.mapped()->stream.reset();
     notify(dev->hwnd, MM_WIM_CLOSE, dev->handle, nullptr);

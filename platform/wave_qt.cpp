@@ -29,8 +29,9 @@ bool broken(QAudio::State state, QAudio::Error error) {
 }
 
 template <class T> void drop(std::unique_ptr<T>& object) {
-    if (!object)
+    if (!object) {
         return;
+    }
     QObject::disconnect(object.get(), nullptr, nullptr, nullptr);
     object->reset(); // drops what the host still holds
     object.reset();
@@ -45,12 +46,15 @@ class QtOutput final : public OutputStream {
     }
 
     void queued() override {
-        if (dead_)
+        if (dead_) {
             return;
-        if (!sink_ && !open_sink())
+        }
+        if (!sink_ && !open_sink()) {
             return;
-        if (!poll_)
+        }
+        if (!poll_) {
             pump();
+        }
     }
 
     void reset() override {
@@ -63,8 +67,9 @@ class QtOutput final : public OutputStream {
         sink_ = std::make_unique<QAudioSink>(device_, stream_format());
         QObject::connect(sink_.get(), &QAudioSink::stateChanged, sink_.get(),
                          [this](QAudio::State s) {
-                             if (broken(s, sink_->error()))
+                             if (broken(s, sink_->error())) {
                                  fail();
+                             }
                          });
         io_ = sink_->start();
         if (!io_ || sink_->error() == QAudio::OpenError) {
@@ -78,29 +83,34 @@ class QtOutput final : public OutputStream {
     // Whatever room the sink has is filled at once.
     void pump() {
         poll_ = 0;
-        if (dead_)
+        if (dead_) {
             return;
+        }
         qsizetype room = sink_->bytesFree();
         if (room > 0) {
             buffer_.resize(static_cast<size_t>(room));
             size_t got = feed_.pull(buffer_.data(), buffer_.size());
-            if (got)
+            if (got) {
                 io_->write(reinterpret_cast<const char*>(buffer_.data()), qint64(got));
-            if (got < buffer_.size())
+            }
+            if (got < buffer_.size()) {
                 return; // dry: the next write wakes us
+            }
         }
         poll_ = schedule_at(now_us() + kPollUs, [this] { pump(); });
     }
 
     void stop_polling() {
-        if (poll_)
+        if (poll_) {
             cancel_task(poll_);
+        }
         poll_ = 0;
     }
 
     void fail() {
-        if (dead_)
+        if (dead_) {
             return;
+        }
         dead_ = true;
         stop_polling();
         feed_.failed();
@@ -121,13 +131,15 @@ class QtInput final : public InputStream {
     ~QtInput() override { drop(source_); }
 
     void start() override {
-        if (dead_ || source_)
+        if (dead_ || source_) {
             return;
+        }
         source_ = std::make_unique<QAudioSource>(device_, stream_format());
         QObject::connect(source_.get(), &QAudioSource::stateChanged, source_.get(),
                          [this](QAudio::State s) {
-                             if (broken(s, source_->error()))
+                             if (broken(s, source_->error())) {
                                  fail();
+                             }
                          });
         io_ = source_->start();
         if (!io_ || source_->error() == QAudio::OpenError) {
@@ -142,17 +154,20 @@ class QtInput final : public InputStream {
 
   private:
     void drain() {
-        if (dead_)
+        if (dead_) {
             return;
+        }
         QByteArray bytes = io_->readAll();
-        if (!bytes.isEmpty())
+        if (!bytes.isEmpty()) {
             feed_.deliver(reinterpret_cast<const uint8_t*>(bytes.constData()),
                           static_cast<size_t>(bytes.size()));
+        }
     }
 
     void fail() {
-        if (dead_)
+        if (dead_) {
             return;
+        }
         dead_ = true;
         feed_.failed();
     }
@@ -168,16 +183,18 @@ class QtBackend final : public Backend {
   public:
     MMRESULT open_output(OutputFeed& feed, std::unique_ptr<OutputStream>& stream) override {
         QAudioDevice device = QMediaDevices::defaultAudioOutput();
-        if (device.isNull())
+        if (device.isNull()) {
             return MMSYSERR_BADDEVICEID;
+        }
         stream = std::make_unique<QtOutput>(feed, device);
         return MMSYSERR_NOERROR;
     }
 
     MMRESULT open_input(InputFeed& feed, std::unique_ptr<InputStream>& stream) override {
         QAudioDevice device = QMediaDevices::defaultAudioInput();
-        if (device.isNull())
+        if (device.isNull()) {
             return MMSYSERR_BADDEVICEID;
+        }
         stream = std::make_unique<QtInput>(feed, device);
         return MMSYSERR_NOERROR;
     }

@@ -32,8 +32,9 @@ struct Options {
 bool parse_number(const char* text, double low, double high, double& out) {
     char* end = nullptr;
     double v = std::strtod(text, &end);
-    if (end == text || *end != '\0' || !std::isfinite(v) || v < low || v > high)
+    if (end == text || *end != '\0' || !std::isfinite(v) || v < low || v > high) {
         return false;
+    }
     out = v;
     return true;
 }
@@ -57,21 +58,24 @@ int parse(int argc, char** argv, Options& o) {
             value = arg.substr(eq + 1);
             arg.resize(eq);
         } else if (arg == "--df" || arg == "--noise" || arg == "--delay") {
-            if (i + 1 >= argc)
+            if (i + 1 >= argc) {
                 return fail("missing value for " + arg);
+            }
             value = argv[++i];
         }
         bool ok = true;
-        if (arg == "--df")
+        if (arg == "--df") {
             ok = parse_number(value.c_str(), -100.0, 100.0, o.df);
-        else if (arg == "--noise")
+        } else if (arg == "--noise") {
             ok = parse_number(value.c_str(), 0.0, 100.0, o.noise);
-        else if (arg == "--delay")
+        } else if (arg == "--delay") {
             ok = parse_number(value.c_str(), 0.0, 10000.0, o.delay_ms);
-        else
+        } else {
             return fail("unknown option '" + std::string(argv[i]) + "'");
-        if (!ok)
-            return fail("bad value '" + value + "' for " + arg);
+        }
+        if (!ok) {
+            return fail(std::string("bad value '").append(value).append("' for ").append(arg));
+        }
     }
     return -1;
 }
@@ -80,8 +84,9 @@ int parse(int argc, char** argv, Options& o) {
 
 int main(int argc, char** argv) {
     Options options;
-    if (int code = parse(argc, argv, options); code >= 0)
+    if (int code = parse(argc, argv, options); code >= 0) {
         return code;
+    }
 
     auto path = radio_path::RadioPath::create();
     path->set_df(options.df);

@@ -26,8 +26,9 @@ std::vector<double> hilbert_taps() {
     const int m = RadioPath::kShifterDelay;
     for (int j = 0; j < kTaps; ++j) {
         int n = m - j;
-        if (n % 2 == 0)
+        if (n % 2 == 0) {
             continue;
+        }
         double a = 2.0 * std::numbers::pi * j / (kTaps - 1);
         double w = 0.42 - 0.5 * std::cos(a) + 0.08 * std::cos(2.0 * a);
         taps[static_cast<size_t>(j)] = w * 2.0 / (std::numbers::pi * n);
@@ -72,8 +73,9 @@ RadioPath::RadioPath()
       pacer_([this](size_t n) { tick(n); }) {}
 
 RadioPath::~RadioPath() {
-    if (death_)
+    if (death_) {
         platform::cancel_task(death_);
+    }
 }
 
 void RadioPath::set_df(double hz) {
@@ -108,8 +110,9 @@ int RadioPath::latency() const {
 }
 
 void RadioPath::die_at(int64_t t_us) {
-    if (death_)
+    if (death_) {
         platform::cancel_task(death_);
+    }
     std::weak_ptr<RadioPath> self = weak_from_this();
     death_ = platform::schedule_at(t_us, [self] {
         if (auto path = self.lock()) {
@@ -125,17 +128,21 @@ void RadioPath::die() {
     InputFeed* in = std::exchange(input_, nullptr);
     update_clock();
     // The feeds swap their streams out and destroy them later; nothing of ours is used after.
-    if (out)
+    if (out) {
         out->failed();
-    if (in)
+    }
+    if (in) {
         in->failed();
+    }
 }
 
 MMRESULT RadioPath::open_output(OutputFeed& feed, std::unique_ptr<OutputStream>& stream) {
-    if (output_absent_ || dead_)
+    if (output_absent_ || dead_) {
         return MMSYSERR_BADDEVICEID;
-    if (output_)
+    }
+    if (output_) {
         return MMSYSERR_ALLOCATED;
+    }
     output_ = &feed;
     playing_ = false;
     stream = std::make_unique<SimOutput>(shared_from_this(), feed);
@@ -144,10 +151,12 @@ MMRESULT RadioPath::open_output(OutputFeed& feed, std::unique_ptr<OutputStream>&
 }
 
 MMRESULT RadioPath::open_input(InputFeed& feed, std::unique_ptr<InputStream>& stream) {
-    if (input_absent_ || dead_)
+    if (input_absent_ || dead_) {
         return MMSYSERR_BADDEVICEID;
-    if (input_)
+    }
+    if (input_) {
         return MMSYSERR_ALLOCATED;
+    }
     input_ = &feed;
     input_started_ = false;
     stream = std::make_unique<SimInput>(shared_from_this(), feed);
@@ -156,16 +165,18 @@ MMRESULT RadioPath::open_input(InputFeed& feed, std::unique_ptr<InputStream>& st
 }
 
 void RadioPath::detach(OutputFeed* feed) {
-    if (output_ != feed)
+    if (output_ != feed) {
         return;
+    }
     output_ = nullptr;
     playing_ = false;
     update_clock();
 }
 
 void RadioPath::detach(InputFeed* feed) {
-    if (input_ != feed)
+    if (input_ != feed) {
         return;
+    }
     input_ = nullptr;
     input_started_ = false;
     update_clock();
@@ -191,15 +202,19 @@ void RadioPath::clear_line() {
 void RadioPath::tick(size_t n) {
     block_.resize(n);
     size_t got = output_ ? output_->pull(block_.data(), n) : 0;
-    if (got)
+    if (got) {
         playing_ = true;
-    if (recording_)
+    }
+    if (recording_) {
         played_.insert(played_.end(), block_.begin(), block_.begin() + long(got));
-    if (playing_)
+    }
+    if (playing_) {
         underrun_ += n - got;
+    }
     std::fill(block_.begin() + long(got), block_.end(), kSilence);
-    for (uint8_t& b : block_)
+    for (uint8_t& b : block_) {
         b = carry(b);
+    }
     if (input_ && input_started_) {
         delivered_ += n;
         input_->deliver(block_.data(), n);
@@ -218,15 +233,17 @@ uint8_t RadioPath::carry(uint8_t played) {
     double y = w[kShifterDelay];
     if (df_ != 0.0) {
         double xh = 0.0;
-        for (int j = 0; j < kTaps; ++j)
+        for (int j = 0; j < kTaps; ++j) {
             xh += taps_[size_t(j)] * w[j];
+        }
         y = y * std::cos(phase_) - xh * std::sin(phase_);
         phase_ += 2.0 * std::numbers::pi * df_ / kRate;
         phase_ -= 2.0 * std::numbers::pi * std::floor(phase_ / (2.0 * std::numbers::pi));
     }
     y *= gain_;
-    if (noise_ > 0.0)
+    if (noise_ > 0.0) {
         y += noise_ * gauss_(rng_);
+    }
     return static_cast<uint8_t>(std::clamp(std::lround(y) + kSilence, 0L, 255L));
 }
 
