@@ -31,7 +31,7 @@ e2e_test(e2e_windows_build bash ${e2e_dir}/e2e_windows_build.sh ${CMAKE_SOURCE_D
 set_tests_properties(e2e_windows_build PROPERTIES FIXTURES_SETUP windows_exe TIMEOUT 300)
 e2e_test(e2e_wine_prefix bash ${e2e_dir}/e2e_wine_prefix.sh ${e2e_work}/wine)
 set_tests_properties(e2e_wine_prefix PROPERTIES FIXTURES_SETUP wine_prefix)
-e2e_test(e2e_wine_session bash ${e2e_dir}/e2e_session.sh wine
+e2e_test(e2e_wine_session bash ${e2e_dir}/e2e_retry.sh 2 bash ${e2e_dir}/e2e_session.sh wine
          ${TAVRENE_WINDOWS_BUILD_DIR}/tavrene.exe ${CMAKE_BINARY_DIR}/tools ${e2e_artifacts}
          ${e2e_work}/wine_session ${e2e_work}/wine)
 set_tests_properties(e2e_wine_session PROPERTIES FIXTURES_REQUIRED "windows_exe;wine_prefix"

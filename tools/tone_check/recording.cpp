@@ -102,24 +102,24 @@ Analysis analyse(const std::vector<unsigned char>& recording) {
 
 bool good_session(const Analysis& a, size_t min_first, size_t min_second, size_t min_gap,
                   std::string& why) {
+    why.clear();
     if (!a.found_first) {
         why = "no tone starting with the synthesizer's first block";
     } else if (a.first.length < min_first) {
         why = "the first tone breaks off too early";
     } else if (a.foreign_bytes != 0) {
         why = "bytes that are neither silence nor the tone";
-    } else if (min_second == 0) {
-        return true;
-    } else if (!a.found_second) {
-        why = "no second tone continuing the sequence at a later block";
-    } else if (a.second.recording_offset - (a.first.recording_offset + a.first.length) < min_gap) {
-        why = "the tone jumps ahead without a pause: a lost block, not a restart";
-    } else if (a.second.length < min_second) {
-        why = "the second tone breaks off too early";
-    } else {
-        return true;
+    } else if (min_second > 0) {
+        if (!a.found_second) {
+            why = "no second tone continuing the sequence at a later block";
+        } else if (a.second.recording_offset - (a.first.recording_offset + a.first.length) <
+                   min_gap) {
+            why = "the tone jumps ahead without a pause: a lost block, not a restart";
+        } else if (a.second.length < min_second) {
+            why = "the second tone breaks off too early";
+        }
     }
-    return false;
+    return why.empty();
 }
 
 std::string describe(const Analysis& a) {
