@@ -56,11 +56,12 @@ TEST_F(MessageBoxes, PostedMessagesAndTimersKeepBeingDispatchedWhileOpen) {
         CreateWindowExA(0, "TwBusy", nullptr, 0, 0, 0, 5, 5, nullptr, nullptr, nullptr, nullptr);
     SetTimer(w, 1, 10, nullptr);
     // A device that reports every 5 ms.
+    platform::TaskId pending = 0;
     std::function<void()> report = [&] {
         PostMessageA(w, WM_USER, 0, 0);
-        platform::schedule_at(platform::now_us() + 5'000, report);
+        pending = platform::schedule_at(platform::now_us() + 5'000, report);
     };
-    platform::schedule_at(platform::now_us() + 5'000, report);
+    pending = platform::schedule_at(platform::now_us() + 5'000, report);
     t::dismiss_message_boxes_after(200'000);
     const int64_t start = platform::now_us();
     EXPECT_EQ(MessageBoxA(nullptr, "Cannot open", "Tavrene", MB_OK | MB_ICONEXCLAMATION), IDOK);
@@ -68,8 +69,8 @@ TEST_F(MessageBoxes, PostedMessagesAndTimersKeepBeingDispatchedWhileOpen) {
     // Everything due before the box closed at 200 ms; what falls due at that instant waits.
     EXPECT_EQ(user_messages, 39);
     EXPECT_EQ(ticks, 19);
+    platform::cancel_task(pending);
     DestroyWindow(w);
-    platform::pump_for(5'000); // the last report finds its window gone
 
     const auto boxes = t::message_boxes();
     ASSERT_EQ(boxes.size(), 1u);
