@@ -270,6 +270,11 @@ TEST_F(Dialogs, ChildPanesArePaintedAndShownInTheScreenshot) {
     };
     EXPECT_EQ(at(20, 26), 0x000000u) << "the pane's frame";
     EXPECT_EQ(at(60, 70), 0x808080u) << "the pane's gray client";
+    // Scaled for the device pixel ratio without smoothing: the frame's edge stays sharp.
+    const int r = static_cast<int>(ratio + 0.5);
+    for (int dx = 0; dx < 2 * r; ++dx) {
+        EXPECT_EQ(shot.pixel(20 * r + dx, 70 * r) & 0xFFFFFF, dx < r ? 0x000000u : 0x808080u);
+    }
     QFile::remove(path);
 }
 
