@@ -194,6 +194,8 @@ void create_control_widget(Window& control, Window& dialog) {
     QWidget* widget = nullptr;
     if (control.class_name == "Button" && (control.style & 0xF) == BS_GROUPBOX) {
         widget = new QGroupBox(text, dialog.widget);
+        // As on Windows, a group box is only a frame: clicks go through to what it encloses.
+        widget->setAttribute(Qt::WA_TransparentForMouseEvents);
     } else if (control.class_name == "Button") {
         QPushButton* button = (control.style & BS_MULTILINE)
                                   ? new MultilineButton(text, dialog.widget)

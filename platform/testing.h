@@ -64,4 +64,7 @@ void clear_records();
 int paint_count(HWND window);
 int timer_count(HWND window);
 
+// Forgets every registered window class, so that a test process can run WinMain more than once.
+void unregister_classes();
+
 } // namespace platform::testing
