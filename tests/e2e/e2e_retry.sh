@@ -1,9 +1,8 @@
 #!/bin/bash
 # e2e_retry.sh ATTEMPTS COMMAND...: runs COMMAND again, up to ATTEMPTS times in all, while it ends
 # with exit code 3 (the session's code for a recording that is not the exact tone). Wine's waveform
-# output, starved of the processor for longer than its short device buffer, hands blocks back
-# without playing them; a second attempt tells that apart from a real fault, which repeats. Every
-# failed attempt is reported in the log.
+# output, when its PulseAudio stream underruns, hands blocks back without playing them; a second
+# attempt tells that apart from a real fault, which repeats. Every failed attempt is in the log.
 ATTEMPTS=${1:?attempts}
 shift
 for ((attempt = 1; attempt <= ATTEMPTS; attempt++)); do

@@ -26,7 +26,9 @@ xdotool mousemove --sync 240 180
 if [ "$HOST" = wine ]; then
     e2e_wine_env "$WINE_ROOT"
     e2e_start_wineserver
-    LAUNCH=("${E2E_WINE_CMD[@]}" "$PROGRAM")
+    # Wine's PulseAudio driver asks for a very short server buffer; on a busy machine that
+    # underruns and Wine then hands blocks back unplayed. 100 ms keeps it whole.
+    LAUNCH=(env PULSE_LATENCY_MSEC=100 "${E2E_WINE_CMD[@]}" "$PROGRAM")
 else
     LAUNCH=("$PROGRAM")
 fi

@@ -8,6 +8,7 @@ E2E_WORK=$(realpath -m "$E2E_WORK")
 E2E_PIDS=()
 E2E_LAST_PID=
 E2E_CLEANUPS=()
+E2E_AFTER=()
 
 e2e_log() { printf '[%s] %s\n' "$(date +%H:%M:%S.%N | cut -c1-12)" "$*" >&2; }
 e2e_fail() {
@@ -42,6 +43,9 @@ e2e_cleanup() {
     done
     for ((i = ${#E2E_PIDS[@]} - 1; i >= 0; i--)); do
         e2e_stop_pid "${E2E_PIDS[i]}"
+    done
+    for ((i = 0; i < ${#E2E_AFTER[@]}; i++)); do
+        eval "${E2E_AFTER[i]}" || true
     done
     exit "$rc"
 }
@@ -143,9 +147,14 @@ e2e_start_wineserver() {
     E2E_CLEANUPS+=('timeout 10 "$E2E_WINESERVER" -k')
     e2e_wait_until 10 e2e_wineserver_ready || e2e_fail "wineserver did not start"
 }
-# The server's socket sits in a folder named after the prefix's device and inode.
+# The server's socket sits in a folder named after the prefix's device and inode, inside
+# /tmp/.wine-UID or a fresh /tmp/wine-XXXXXX of its own (removed once the server has stopped).
 e2e_wineserver_ready() {
-    local name
+    local name socket
     name=server-$(stat -c %D "$WINEPREFIX")-$(printf %x "$(stat -c %i "$WINEPREFIX")")
-    compgen -G "${TMPDIR:-/tmp}/*wine*/$name/socket" >/dev/null
+    socket=$(compgen -G "/tmp/wine-*/$name/socket" || compgen -G "/tmp/.wine-$(id -u)/$name/socket") ||
+        return 1
+    case $socket in
+    /tmp/wine-*) E2E_AFTER+=("rm -rf '${socket%/"$name"/socket}'") ;;
+    esac
 }
