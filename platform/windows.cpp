@@ -168,6 +168,7 @@ void forget_classes() {
 
 std::vector<HWND> all_windows() {
     std::vector<HWND> out;
+    out.reserve(windows.size());
     for (const auto& [handle, w] : windows) {
         out.push_back(w->handle);
     }

@@ -11,6 +11,7 @@
 #include <Qt>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 #include <vector>
 
@@ -271,7 +272,7 @@ TEST_F(Dialogs, ChildPanesArePaintedAndShownInTheScreenshot) {
     EXPECT_EQ(at(20, 26), 0x000000u) << "the pane's frame";
     EXPECT_EQ(at(60, 70), 0x808080u) << "the pane's gray client";
     // Scaled for the device pixel ratio without smoothing: the frame's edge stays sharp.
-    const int r = static_cast<int>(ratio + 0.5);
+    const int r = static_cast<int>(std::lround(ratio));
     for (int dx = 0; dx < 2 * r; ++dx) {
         EXPECT_EQ(shot.pixel(20 * r + dx, 70 * r) & 0xFFFFFF, dx < r ? 0x000000u : 0x808080u);
     }

@@ -229,6 +229,7 @@ TEST_F(Windows, DestroyingAParentDestroysChildrenAndDropsTheirMessages) {
     EXPECT_FALSE(platform::testing::is_window(b));
     // WM_DESTROY parent first, WM_NCDESTROY children first.
     std::vector<std::pair<HWND, UINT>> order;
+    order.reserve(seen.size());
     for (const Seen& s : seen) {
         order.emplace_back(s.hwnd, s.msg);
     }
