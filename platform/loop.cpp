@@ -7,6 +7,7 @@
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
+#include <QPointer>
 #include <QThread>
 #include <QTimer>
 
@@ -111,7 +112,7 @@ void wait_until(std::optional<int64_t> limit) {
         return;
     }
     if (auto* dispatcher = ui_dispatcher()) {
-        static QTimer* wake_timer = nullptr;
+        static QPointer<QTimer> wake_timer; // goes with the application
         if (!wake_timer) {
             wake_timer = new QTimer(QCoreApplication::instance());
             wake_timer->setSingleShot(true);
