@@ -1,4 +1,6 @@
 // The Linux program's entry: the toolkit starts, then the Win32 entry point runs.
 #include "platform/host.h"
 
-int main(int argc, char** argv) { return platform::host_main(argc, argv, &WinMain); }
+int main(int argc, char** argv) {
+    return platform::host_main(argc, argv, &WinMain);
+}

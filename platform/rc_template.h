@@ -14,20 +14,20 @@ enum class ControlKind { PushButton, DefPushButton, GroupBox, LeftText, CenterTe
 
 struct Control {
     ControlKind kind;
-    std::string text;  // UTF-8
-    int id;            // -1 for none (0xFFFF in the compiled template)
-    int x, y, cx, cy;  // dialog units
-    uint32_t style;    // the full style: the statement's implied styles plus the listed ones
+    std::string text; // UTF-8
+    int id;           // -1 for none (0xFFFF in the compiled template)
+    int x, y, cx, cy; // dialog units
+    uint32_t style;   // the full style: the statement's implied styles plus the listed ones
     uint32_t ex_style;
 };
 
 struct DialogTemplate {
-    std::string name;      // as written, e.g. "TAVRENE"
-    int language = 0;      // LANGID, e.g. 1041 for LANG_JAPANESE, SUBLANG_DEFAULT
+    std::string name; // as written, e.g. "TAVRENE"
+    int language = 0; // LANGID, e.g. 1041 for LANG_JAPANESE, SUBLANG_DEFAULT
     int x = 0, y = 0, cx = 0, cy = 0;
     uint32_t style = 0;
     uint32_t ex_style = 0;
-    std::string caption;   // UTF-8
+    std::string caption; // UTF-8
     int font_points = 0;
     std::string font_face; // UTF-8
     std::vector<Control> controls;

@@ -36,7 +36,7 @@ int focused_control(HWND dialog); // the id, or 0 when no control has the focus
 std::string window_caption(HWND window);
 
 // The window tree.
-int window_count(); // every live window, dialogs and controls included
+int window_count();                           // every live window, dialogs and controls included
 std::vector<HWND> child_windows(HWND parent); // panes and other CreateWindowExA children
 std::string class_name(HWND window);
 RECT window_rect(HWND window); // in the parent's client pixels
