@@ -1,0 +1,113 @@
+#!/bin/bash
+# The program's own figures, medians of several runs, written into docs/performance.md between
+# its "perf" markers. Everything runs under a private X display and PulseAudio loopback.
+#   - start-up to the first painted dialog, CPU over 20 s with capture running and the tone
+#     playing, peak resident memory: the real program, RUNS times;
+#   - repaints per second of the XY pane, press-to-figure (host audio over the loopback) and
+#     input-to-pixel (simulated radio path): latency_probe, the application in process;
+#   - the signal core's benchmarks.
+# Usage: perf.sh BUILD_DIR DOC [RUNS]
+BUILD=$(realpath "${1:?build folder}")
+DOC=$(realpath "${2:?docs/performance.md}")
+RUNS=${3:-5}
+TOOLS=$BUILD/tools
+E2E_WORK=$BUILD/perf
+rm -rf "$E2E_WORK"
+mkdir -p "$E2E_WORK"
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../../tests/e2e/lib.sh"
+. "$here/lib.sh"
+
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+HZ=$(getconf CLK_TCK)
+CPU_SECONDS=20
+
+e2e_start_pulse
+PULSE_PID=$E2E_LAST_PID
+e2e_start_xvfb
+XVFB_PID=$E2E_LAST_PID
+
+: >"$E2E_WORK/runs"
+for ((run = 1; run <= RUNS; run++)); do
+    real_start "$BUILD/tavrene"
+    real_aim
+    real_press
+    e2e_wait_until 5 e2e_streams -ge 1 || e2e_fail "On played nothing"
+    sleep 2
+    t0=$(date +%s%N)
+    c0=$(real_cpu_ticks)
+    x0=$(real_cpu_ticks "$XVFB_PID")
+    p0=$(real_cpu_ticks "$PULSE_PID")
+    sleep "$CPU_SECONDS"
+    c1=$(real_cpu_ticks)
+    x1=$(real_cpu_ticks "$XVFB_PID")
+    p1=$(real_cpu_ticks "$PULSE_PID")
+    t1=$(date +%s%N)
+    [ "$(real_tone_streams)" -ge 1 ] || e2e_fail "the tone stopped during the measurement"
+    peak=$(real_peak_rss_kb)
+    real_close
+    line=$(awk -v c=$((c1 - c0)) -v x=$((x1 - x0)) -v p=$((p1 - p0)) -v hz="$HZ" \
+        -v s="$(((t1 - t0) / 1000))" -v start="$STARTUP_MS" -v peak="$peak" -v close="$CLOSE_MS" \
+        'BEGIN { printf "%s %.2f %.2f %.2f %.1f %d\n", start, 100 * c / hz / (s / 1e6),
+                 100 * x / hz / (s / 1e6), 100 * p / hz / (s / 1e6), peak / 1024, close }')
+    echo "$line" >>"$E2E_WORK/runs"
+    e2e_log "run $run: start-up ms, CPU %, Xvfb CPU %, PulseAudio CPU %, peak MB, close ms: $line"
+done
+col() { awk -v c="$1" '{ print $c }' "$E2E_WORK/runs" | median; }
+col_range() { awk -v c="$1" '{ print $c }' "$E2E_WORK/runs" | sort -g | awk 'NR == 1 { a = $1 } { b = $1 } END { print a "-" b }'; }
+
+# In process: the same application code, real clock, on this display and the loopback.
+probe() {
+    "$TOOLS/perf/latency_probe" "$@" >"$E2E_WORK/probe-$1.txt" 2>&1 ||
+        e2e_fail "latency_probe $*: $(tail -n 3 "$E2E_WORK/probe-$1.txt")"
+    awk '$1 == "median" { print $3 }' "$E2E_WORK/probe-$1.txt"
+}
+probe_range() { awk -v k="$1" '$1 == k { print $2 }' "$E2E_WORK/probe-$2.txt" | sort -g | awk 'NR == 1 { a = $1 } { b = $1 } END { print a "-" b }'; }
+: >"$E2E_WORK/repaints"
+for ((run = 1; run <= 3; run++)); do
+    probe repaints 10 >>"$E2E_WORK/repaints"
+done
+REPAINTS=$(median <"$E2E_WORK/repaints")
+REPAINTS_RANGE=$(sort -g "$E2E_WORK/repaints" | awk 'NR == 1 { a = $1 } { b = $1 } END { print a "-" b }')
+PRESS=$(probe press-to-figure 9)
+INPUT=$(probe input-to-pixel 15)
+
+# The signal core.
+"$BUILD/bench/bench_dsp" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
+    >"$E2E_WORK/bench.txt" 2>/dev/null || e2e_fail "bench_dsp failed"
+bench() { awk -v n="$1_median" '$1 == n { print $2 " " $3 }' "$E2E_WORK/bench.txt"; }
+bench_ns() { awk -v n="$1_median" '$1 == n { v = $2; if ($3 == "us") v *= 1000; if ($3 == "ms") v *= 1e6; print v }' "$E2E_WORK/bench.txt"; }
+FILL=$(bench_ns BM_FillToneBlock)
+SINES=$(bench_ns BM_SinesOfOneBlock)
+POINTS=$(bench_ns BM_ComputePoints)
+RATIO=$(awk -v a="$FILL" -v b="$SINES" 'BEGIN { printf "%.2f", a / b }')
+POINTS_US=$(awk -v a="$POINTS" 'BEGIN { printf "%.2f", a / 1000 }')
+
+verdict() { awk -v v="$1" -v op="$2" -v t="$3" 'BEGIN { ok = (op == "<=") ? v <= t : (v >= t); print ok ? "met" : "MISSED" }'; }
+STARTUP=$(col 1)
+CPU=$(col 2)
+PEAK=$(col 5)
+CPU_MODEL=$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo)
+
+"$here/put_section.sh" perf "$DOC" <<END
+Measured $(date -u +'%Y-%m-%d %H:%M UTC') on $(nproc) cores, $CPU_MODEL; Linux $(uname -r),
+Qt $(pkg-config --modversion Qt6Core 2>/dev/null || echo 6), Xvfb, PulseAudio $(pulseaudio --version | awk '{ print $2 }') loopback. Build: RelWithDebInfo.
+Real program: $RUNS runs; in-process probes as listed. Medians, with the range of the runs.
+
+| Figure | Target | Measured (median) | Range | |
+|---|---|---|---|---|
+| CPU of the program, capture running and tone playing, over ${CPU_SECONDS} s | <= 3 % of one core | $CPU % | $(col_range 2) % | $(verdict "$CPU" "<=" 3) |
+| XY pane repaints per second (tone on, host audio) | about 100 | $REPAINTS | $REPAINTS_RANGE | $(verdict "$REPAINTS" ">=" 90) |
+| Press-to-figure: On press to the first repaint showing the figure (host audio, loopback) | <= 250 ms | $PRESS ms | $(probe_range press_to_figure press-to-figure) ms | $(verdict "$PRESS" "<=" 250) |
+| Input-to-pixel: step of the input to the repaint showing it (simulated path, real time) | <= 120 ms | $INPUT ms | $(probe_range input_to_pixel input-to-pixel) ms | $(verdict "$INPUT" "<=" 120) |
+| Start-up to the first painted dialog | <= 400 ms | $STARTUP ms | $(col_range 1) ms | $(verdict "$STARTUP" "<=" 400) |
+| Peak resident memory (VmHWM, end of the CPU run) | <= 80 MB | $PEAK MB | $(col_range 5) MB | $(verdict "$PEAK" "<=" 80) |
+| Fill block vs. the 8192 sines alone | <= 1.3x | ${RATIO}x ($(bench BM_FillToneBlock) vs $(bench BM_SinesOfOneBlock)) | | $(verdict "$RATIO" "<=" 1.3) |
+| Compute points (one repaint's band-pass pair) | median <= 5 us | $POINTS_US us | | $(verdict "$POINTS_US" "<=" 5) |
+
+For context, over the same ${CPU_SECONDS} s: Xvfb used $(col 3) % and PulseAudio $(col 4) % of one core
+(the display server's share of presenting the repaints, and the loopback's mixing). The close
+request ended the program in $(col 6) ms (median, including the tool that sends it).
+END
+e2e_log "written to $DOC"
+cat "$E2E_WORK/runs"
