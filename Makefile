@@ -14,7 +14,7 @@ PACKAGES := build-essential cmake ninja-build pkg-config \
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine libx11-dev locales
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all build deps run test check asan bench format tidy windows package clean
+.PHONY: all build deps run test check asan tsan soak perf bench format tidy windows package clean
 
 all: build
 
@@ -55,6 +55,31 @@ asan: $(ASAN_BUILD)/build.ninja
 	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest $(CTEST_FLAGS) -LE no-sanitizer
+
+# ThreadSanitizer over the application tests in process and the host-audio tests, on a private
+# PulseAudio loopback: the host's audio threads are the only threads there are.
+TSAN_BUILD ?= build-tsan
+$(TSAN_BUILD)/build.ninja:
+	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRENE_BENCHMARKS=OFF \
+	  -DCMAKE_CXX_FLAGS=-fsanitize=thread -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread
+
+tsan: $(TSAN_BUILD)/build.ninja
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target test_app test_platform test_faults
+	tests/faults/run_tsan.sh $(TSAN_BUILD) $(CURDIR)/tests/faults/tsan.supp
+
+# The real program toggled every half second for SOAK_SECONDS with capture running; the result
+# goes into docs/performance.md.
+SOAK_SECONDS ?= 600
+soak: deps build
+	tests/soak/soak_real.sh ./$(BUILD)/tavrene $(BUILD)/tools $(BUILD)/soak $(SOAK_SECONDS) 1 \
+	  $(BUILD)/soak-result.txt
+	{ echo "Last run, $$(date -u +'%Y-%m-%d %H:%M UTC'): $$(cat $(BUILD)/soak-result.txt)."; } | \
+	  tools/perf/put_section.sh soak docs/performance.md
+
+# The program's own figures, medians of PERF_RUNS runs, into docs/performance.md.
+PERF_RUNS ?= 5
+perf: deps build
+	tools/perf/perf.sh $(BUILD) docs/performance.md $(PERF_RUNS)
 
 bench: build
 	./$(BUILD)/bench/bench_dsp --benchmark_repetitions=5 --benchmark_report_aggregates_only=true

@@ -1,0 +1,32 @@
+#!/bin/bash
+# The ThreadSanitizer build's threaded tests: the application in process (simulated path), the
+# host-audio wave tests and the sound-server faults, each on a fresh private PulseAudio loopback
+# (a killed server does not come back). Any report fails the run; TSAN_HALT=0 lets each test run
+# on and list every report.
+# Usage: run_tsan.sh TSAN_BUILD_DIR SUPPRESSIONS
+BUILD=$(realpath "${1:?tsan build folder}")
+SUPP=$(realpath "${2:?suppressions file}")
+here=$(cd "$(dirname "$0")" && pwd)
+export TSAN_OPTIONS="suppressions=$SUPP halt_on_error=${TSAN_HALT:-1} exitcode=66 second_deadlock_stack=1"
+export QT_QPA_PLATFORM=offscreen
+export TAVRENE_ARTIFACTS=$BUILD/artifacts
+rc=0
+step() {
+    local name=$1
+    shift
+    echo "== tsan: $name"
+    if ! timeout -k 5 600 "$here/with_pulse.sh" "$@"; then
+        echo "== tsan: $name FAILED"
+        rc=1
+    fi
+}
+step app pulse "$BUILD/tsan/app" "$BUILD/tests/test_app"
+step wave_qt pulse "$BUILD/tsan/wave" "$BUILD/tests/test_platform" --gtest_filter='QtWave.*'
+step no_server none "$BUILD/tsan/none" "$BUILD/tests/test_faults" \
+    --gtest_filter=SoundServer.NoServerAtStartWarnsAndStaysUsable
+step killed_playing pulse "$BUILD/tsan/killed1" "$BUILD/tests/test_faults" \
+    --gtest_filter=SoundServer.ServerKilledWhileTheTonePlays
+step killed_off pulse "$BUILD/tsan/killed2" "$BUILD/tests/test_faults" \
+    --gtest_filter=SoundServer.ServerKilledWhileTheToneIsOff
+[ "$rc" -eq 0 ] && echo "== tsan: all clean"
+exit "$rc"
