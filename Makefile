@@ -37,7 +37,8 @@ build: $(BUILD)/build.ninja
 run: deps build
 	./$(BUILD)/tavrene
 
-# Every test: the Release build, then the sanitizer build.
+# Every test: the Release build, then the sanitizer build (which also runs the fuzzers for a
+# bounded time).
 test: deps build
 	cd $(BUILD) && ctest $(CTEST_FLAGS)
 	$(MAKE) asan
@@ -47,7 +48,7 @@ check: build
 
 $(ASAN_BUILD)/build.ninja:
 	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAVRENE_SANITIZE=ON \
-	  -DTAVRENE_BENCHMARKS=OFF
+	  -DTAVRENE_BENCHMARKS=OFF -DTAVRENE_FUZZ=ON
 
 asan: $(ASAN_BUILD)/build.ninja
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
