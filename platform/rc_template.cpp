@@ -802,7 +802,8 @@ class Parser {
             }
         }
         if (opens_block(tokens_.peek())) {
-            skip_to_block(tokens_.peek()); // creation data
+            const Token start = tokens_.peek(); // a copy: skipping consumes the peeked token
+            skip_to_block(start);               // creation data
         }
         return c;
     }

@@ -246,6 +246,11 @@ TEST(RcTemplate, MalformedScriptsGiveTheLineAndAReason) {
         {"#define A A\nX DIALOGEX 0,0,1,A BEGIN END", 2, "unknown name 'A'"},
         {"1 VERSIONINFO\nFILEVERSION 1,0,0,0\n", 1, "expected BEGIN"},
         {"1 MENU\nBEGIN\n POPUP \"x\"\n BEGIN\nEND\n", 1, "missing END"},
+        // Creation data after a control that never closes, with a long expansion inside it:
+        // reported at the block's opening brace.
+        {"#define M 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20 21 22 23 24 25 26 27\n"
+         "A DIALOGEX 0,0,1,1\nBEGIN\n  LTEXT \"x\", 1, 0, 0, 1, 1\n  {\n  M\n",
+         5, "missing END"},
         {"A\n", 1, "resource type"},
         {", DIALOGEX", 1, "resource statement"},
         {"A DIALOGEX 0,0,1,1\nBEGIN\n  LTEXT \"\xFF\", 1, 0, 0, 1, 1 @\nEND\n", 3,
