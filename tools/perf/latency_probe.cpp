@@ -23,6 +23,7 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -90,6 +91,13 @@ double median(std::vector<double> v) {
     return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2.0;
 }
 
+// Lets the loop run a random 0-20 ms more, so that a trial's start falls anywhere against the
+// 10 ms repaint timer and the audio's own periods.
+void random_pause() {
+    static std::mt19937 rng(1);
+    platform::pump_for(std::uniform_int_distribution<int64_t>(0, 20'000)(rng));
+}
+
 bool failed = false;
 bool fail(const char* what) {
     std::fprintf(stderr, "latency_probe: %s\n", what);
@@ -148,6 +156,7 @@ void measure_press_to_figure(HWND dialog, int trials) {
             return;
         }
         platform::pump_for(500'000);
+        random_pause();
         const int64_t pressed = platform::now_us();
         platform::testing::click(dialog, on_off_button_id);
         const int64_t shown = first_repaint_where(
@@ -179,6 +188,7 @@ void measure_input_to_pixel(HWND dialog, radio_path::RadioPath& path, int trials
             return;
         }
         platform::pump_for(300'000);
+        random_pause();
         // The step: the next sample the path carries is the full signal.
         const int64_t stepped = platform::now_us();
         path.set_gain(1.0);
