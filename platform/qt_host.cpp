@@ -39,17 +39,26 @@ class PaneWidget : public QWidget {
         setAttribute(Qt::WA_NoSystemBackground);
         setMouseTracking(true);
     }
+    // Most repaints of a live pane draw what is already on screen (the capture block changes
+    // about twenty times a second, the repaint timer runs at a hundred): only a changed image
+    // is sent on to the display.
     void take(const raster::Surface& s) {
+        bool changed = false;
         if (image_.width() != s.width || image_.height() != s.height) {
             image_ = QImage(s.width, s.height, QImage::Format_RGB32);
+            changed = true;
         }
         for (int y = 0; y < s.height; ++y) {
             auto* row = reinterpret_cast<uint32_t*>(image_.scanLine(y));
             for (int x = 0; x < s.width; ++x) {
-                row[x] = 0xFF000000u | s.at(x, y);
+                const uint32_t pixel = 0xFF000000u | s.at(x, y);
+                changed = changed || row[x] != pixel;
+                row[x] = pixel;
             }
         }
-        update();
+        if (changed) {
+            update();
+        }
     }
 
   protected:
