@@ -37,11 +37,12 @@ build: $(BUILD)/build.ninja
 run: deps build
 	./$(BUILD)/tavrene
 
-# Every test: the Release build, then the sanitizer build (which also runs the fuzzers for a
-# bounded time).
+# Every test: the Release build, then the ASan+UBSan build (which also runs the fuzzers for a
+# bounded time), then ThreadSanitizer over everything that has threads.
 test: deps build
 	cd $(BUILD) && ctest $(CTEST_FLAGS)
 	$(MAKE) asan
+	$(MAKE) tsan
 
 check: build
 	cd $(BUILD) && ctest $(CTEST_FLAGS)
