@@ -235,13 +235,20 @@ MMRESULT check_header(const WAVEHDR* h, UINT size) {
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT prepare(const WAVEHDR* h, UINT size) {
+// Preparing and unpreparing only mark the header, for either family; both refuse a header that
+// is in a device's queue.
+MMRESULT mark_prepared(const Device* dev, WAVEHDR* h, UINT size, bool prepared) {
+    if (!dev) {
+        return MMSYSERR_INVALHANDLE;
+    }
     if (MMRESULT r = check_header(h, size)) {
         return r;
     }
     if (h->dwFlags & WHDR_INQUEUE) {
         return WAVERR_STILLPLAYING;
     }
+    h->dwFlags =
+        prepared ? (h->dwFlags | WHDR_PREPARED) : (h->dwFlags & ~static_cast<DWORD>(WHDR_PREPARED));
     return MMSYSERR_NOERROR;
 }
 
@@ -362,25 +369,11 @@ MMRESULT WINAPI waveOutOpen(LPHWAVEOUT handle, UINT device, LPCWAVEFORMATEX form
 }
 
 MMRESULT WINAPI waveOutPrepareHeader(HWAVEOUT handle, LPWAVEHDR header, UINT size) {
-    if (!find(handle)) {
-        return MMSYSERR_INVALHANDLE;
-    }
-    if (MMRESULT r = prepare(header, size)) {
-        return r;
-    }
-    header->dwFlags |= WHDR_PREPARED;
-    return MMSYSERR_NOERROR;
+    return mark_prepared(find(handle), header, size, true);
 }
 
 MMRESULT WINAPI waveOutUnprepareHeader(HWAVEOUT handle, LPWAVEHDR header, UINT size) {
-    if (!find(handle)) {
-        return MMSYSERR_INVALHANDLE;
-    }
-    if (MMRESULT r = prepare(header, size)) {
-        return r;
-    }
-    header->dwFlags &= ~static_cast<DWORD>(WHDR_PREPARED);
-    return MMSYSERR_NOERROR;
+    return mark_prepared(find(handle), header, size, false);
 }
 
 MMRESULT WINAPI waveOutWrite(HWAVEOUT handle, LPWAVEHDR header, UINT size) {
@@ -441,25 +434,11 @@ MMRESULT WINAPI waveInOpen(LPHWAVEIN handle, UINT device, LPCWAVEFORMATEX format
 }
 
 MMRESULT WINAPI waveInPrepareHeader(HWAVEIN handle, LPWAVEHDR header, UINT size) {
-    if (!find(handle)) {
-        return MMSYSERR_INVALHANDLE;
-    }
-    if (MMRESULT r = prepare(header, size)) {
-        return r;
-    }
-    header->dwFlags |= WHDR_PREPARED;
-    return MMSYSERR_NOERROR;
+    return mark_prepared(find(handle), header, size, true);
 }
 
 MMRESULT WINAPI waveInUnprepareHeader(HWAVEIN handle, LPWAVEHDR header, UINT size) {
-    if (!find(handle)) {
-        return MMSYSERR_INVALHANDLE;
-    }
-    if (MMRESULT r = prepare(header, size)) {
-        return r;
-    }
-    header->dwFlags &= ~static_cast<DWORD>(WHDR_PREPARED);
-    return MMSYSERR_NOERROR;
+    return mark_prepared(find(handle), header, size, false);
 }
 
 MMRESULT WINAPI waveInAddBuffer(HWAVEIN handle, LPWAVEHDR header, UINT size) {
