@@ -11,12 +11,17 @@ export TSAN_OPTIONS="suppressions=$SUPP halt_on_error=${TSAN_HALT:-1} exitcode=6
 export QT_QPA_PLATFORM=offscreen
 export TAVRENE_ARTIFACTS=$BUILD/artifacts
 rc=0
+passed=0
+failed=0
 step() {
     local name=$1
     shift
     echo "== tsan: $name"
-    if ! timeout -k 5 600 "$here/with_pulse.sh" "$@"; then
+    if timeout -k 5 600 "$here/with_pulse.sh" "$@"; then
+        passed=$((passed + 1))
+    else
         echo "== tsan: $name FAILED"
+        failed=$((failed + 1))
         rc=1
     fi
 }
@@ -28,5 +33,5 @@ step killed_playing pulse "$BUILD/tsan/killed1" "$BUILD/tests/test_faults" \
     --gtest_filter=SoundServer.ServerKilledWhileTheTonePlays
 step killed_off pulse "$BUILD/tsan/killed2" "$BUILD/tests/test_faults" \
     --gtest_filter=SoundServer.ServerKilledWhileTheToneIsOff
-[ "$rc" -eq 0 ] && echo "== tsan: all clean"
+echo "tsan: $passed passed, $failed failed"
 exit "$rc"
