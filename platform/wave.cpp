@@ -8,6 +8,7 @@
 #include <cstring>
 #include <deque>
 #include <map>
+#include <memory>
 #include <vector>
 
 namespace platform::wave {
@@ -272,6 +273,48 @@ HWND callback_window(DWORD_PTR callback, DWORD flags) {
     return flags == CALLBACK_WINDOW ? reinterpret_cast<HWND>(callback) : nullptr;
 }
 
+// The rest of an open, once the backend has made the stream: a handle, the registry entry and
+// the open report.
+template <typename Dev>
+void* add_device(std::unique_ptr<Dev> dev, std::map<void*, std::unique_ptr<Dev>>& devices,
+                 DWORD_PTR callback, DWORD flags, UINT opened) {
+    hook_shutdown();
+    dev->hwnd = callback_window(callback, flags);
+    dev->handle = new_handle();
+    void* handle = dev->handle;
+    notify(dev->hwnd, opened, handle, nullptr);
+    devices[handle] = std::move(dev);
+    return handle;
+}
+
+// Closing is refused while a header is queued; otherwise the stream goes and the report follows.
+template <typename Dev>
+MMRESULT close_device(Dev* dev, std::map<void*, std::unique_ptr<Dev>>& devices, UINT closed) {
+    if (!dev) {
+        return MMSYSERR_INVALHANDLE;
+    }
+    if (!dev->queue.empty()) {
+        return WAVERR_STILLPLAYING;
+    }
+    auto node = devices.extract(dev->handle);
+    node.mapped()->stream.reset();
+    notify(node.mapped()->hwnd, closed, node.key(), nullptr);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT enqueue(Device* dev, WAVEHDR* header, UINT size) {
+    if (!dev) {
+        return MMSYSERR_INVALHANDLE;
+    }
+    if (MMRESULT r = check_queueable(header, size)) {
+        return r;
+    }
+    header->dwFlags = (header->dwFlags | WHDR_INQUEUE) & ~static_cast<DWORD>(WHDR_DONE);
+    header->lpNext = nullptr;
+    dev->queue.push_back(header);
+    return MMSYSERR_NOERROR;
+}
+
 } // namespace
 
 void set_backend(std::shared_ptr<Backend> backend) {
@@ -359,12 +402,8 @@ MMRESULT WINAPI waveOutOpen(LPHWAVEOUT handle, UINT device, LPCWAVEFORMATEX form
     if (MMRESULT r = current_backend()->open_output(*dev, dev->stream)) {
         return r;
     }
-    hook_shutdown();
-    dev->hwnd = callback_window(callback, flags);
-    dev->handle = new_handle();
-    *handle = static_cast<HWAVEOUT>(dev->handle);
-    notify(dev->hwnd, MM_WOM_OPEN, dev->handle, nullptr);
-    registry().outs[dev->handle] = std::move(dev);
+    *handle = static_cast<HWAVEOUT>(
+        add_device(std::move(dev), registry().outs, callback, flags, MM_WOM_OPEN));
     return MMSYSERR_NOERROR;
 }
 
@@ -378,15 +417,9 @@ MMRESULT WINAPI waveOutUnprepareHeader(HWAVEOUT handle, LPWAVEHDR header, UINT s
 
 MMRESULT WINAPI waveOutWrite(HWAVEOUT handle, LPWAVEHDR header, UINT size) {
     OutDevice* dev = find(handle);
-    if (!dev) {
-        return MMSYSERR_INVALHANDLE;
-    }
-    if (MMRESULT r = check_queueable(header, size)) {
+    if (MMRESULT r = enqueue(dev, header, size)) {
         return r;
     }
-    header->dwFlags = (header->dwFlags | WHDR_INQUEUE) & ~static_cast<DWORD>(WHDR_DONE);
-    header->lpNext = nullptr;
-    dev->queue.push_back(header);
     dev->stream->queued();
     return MMSYSERR_NOERROR;
 }
@@ -402,17 +435,7 @@ MMRESULT WINAPI waveOutReset(HWAVEOUT handle) {
 }
 
 MMRESULT WINAPI waveOutClose(HWAVEOUT handle) {
-    OutDevice* dev = find(handle);
-    if (!dev) {
-        return MMSYSERR_INVALHANDLE;
-    }
-    if (!dev->queue.empty()) {
-        return WAVERR_STILLPLAYING;
-    }
-    auto node = registry().outs.extract(dev->handle);
-    node.mapped()->stream.reset();
-    notify(dev->hwnd, MM_WOM_CLOSE, dev->handle, nullptr);
-    return MMSYSERR_NOERROR;
+    return close_device(find(handle), registry().outs, MM_WOM_CLOSE);
 }
 
 MMRESULT WINAPI waveInOpen(LPHWAVEIN handle, UINT device, LPCWAVEFORMATEX format,
@@ -424,12 +447,8 @@ MMRESULT WINAPI waveInOpen(LPHWAVEIN handle, UINT device, LPCWAVEFORMATEX format
     if (MMRESULT r = current_backend()->open_input(*dev, dev->stream)) {
         return r;
     }
-    hook_shutdown();
-    dev->hwnd = callback_window(callback, flags);
-    dev->handle = new_handle();
-    *handle = static_cast<HWAVEIN>(dev->handle);
-    notify(dev->hwnd, MM_WIM_OPEN, dev->handle, nullptr);
-    registry().ins[dev->handle] = std::move(dev);
+    *handle = static_cast<HWAVEIN>(
+        add_device(std::move(dev), registry().ins, callback, flags, MM_WIM_OPEN));
     return MMSYSERR_NOERROR;
 }
 
@@ -442,17 +461,10 @@ MMRESULT WINAPI waveInUnprepareHeader(HWAVEIN handle, LPWAVEHDR header, UINT siz
 }
 
 MMRESULT WINAPI waveInAddBuffer(HWAVEIN handle, LPWAVEHDR header, UINT size) {
-    InDevice* dev = find(handle);
-    if (!dev) {
-        return MMSYSERR_INVALHANDLE;
-    }
-    if (MMRESULT r = check_queueable(header, size)) {
+    if (MMRESULT r = enqueue(find(handle), header, size)) {
         return r;
     }
-    header->dwFlags = (header->dwFlags | WHDR_INQUEUE) & ~static_cast<DWORD>(WHDR_DONE);
     header->dwBytesRecorded = 0;
-    header->lpNext = nullptr;
-    dev->queue.push_back(header);
     return MMSYSERR_NOERROR;
 }
 
@@ -480,15 +492,5 @@ MMRESULT WINAPI waveInReset(HWAVEIN handle) {
 }
 
 MMRESULT WINAPI waveInClose(HWAVEIN handle) {
-    InDevice* dev = find(handle);
-    if (!dev) {
-        return MMSYSERR_INVALHANDLE;
-    }
-    if (!dev->queue.empty()) {
-        return WAVERR_STILLPLAYING;
-    }
-    auto node = registry().ins.extract(dev->handle);
-    node.mapped()->stream.reset();
-    notify(dev->hwnd, MM_WIM_CLOSE, dev->handle, nullptr);
-    return MMSYSERR_NOERROR;
+    return close_device(find(handle), registry().ins, MM_WIM_CLOSE);
 }
