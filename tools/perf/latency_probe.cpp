@@ -116,6 +116,28 @@ int steady_span(HWND xy) {
     return span;
 }
 
+// Once the figure has been taken away: waits until it is gone and the path has settled, pauses a
+// random moment, makes the `step` that should bring it back, and returns the milliseconds to the
+// first repaint that shows it again; negative on failure.
+double time_to_figure(HWND xy, int steady, int64_t settle_us, const std::function<void()>& step) {
+    if (first_repaint_where(
+            xy, [](int span) { return span <= 2; }, 3000) < 0) {
+        fail("the figure did not go away");
+        return -1.0;
+    }
+    platform::pump_for(settle_us);
+    random_pause();
+    const int64_t stepped = platform::now_us();
+    step();
+    const int64_t shown = first_repaint_where(
+        xy, [&](int span) { return 2 * span >= steady; }, 3000);
+    if (shown < 0) {
+        fail("the figure did not appear");
+        return -1.0;
+    }
+    return (shown - stepped) / 1000.0;
+}
+
 void measure_repaints(HWND dialog, int seconds) {
     HWND xy = xy_pane_of(dialog);
     if (!press_and_wait(dialog, "Off")) {
@@ -149,23 +171,13 @@ void measure_press_to_figure(HWND dialog, int trials) {
             fail("the tone did not stop");
             return;
         }
-        // Until the figure is gone and the loopback has drained.
-        if (first_repaint_where(
-                xy, [](int span) { return span <= 2; }, 3000) < 0) {
-            fail("the figure did not go away");
+        // Half a second more lets the loopback drain.
+        const double t = time_to_figure(
+            xy, steady, 500'000, [&] { platform::testing::click(dialog, on_off_button_id); });
+        if (t < 0) {
             return;
         }
-        platform::pump_for(500'000);
-        random_pause();
-        const int64_t pressed = platform::now_us();
-        platform::testing::click(dialog, on_off_button_id);
-        const int64_t shown = first_repaint_where(
-            xy, [&](int span) { return 2 * span >= steady; }, 3000);
-        if (shown < 0) {
-            fail("the figure did not appear");
-            return;
-        }
-        ms.push_back((shown - pressed) / 1000.0);
+        ms.push_back(t);
         std::printf("press_to_figure %.1f\n", ms.back());
     }
     std::printf("median press_to_figure_ms %.1f\n", median(ms));
@@ -182,23 +194,12 @@ void measure_input_to_pixel(HWND dialog, radio_path::RadioPath& path, int trials
     std::vector<double> ms;
     for (int i = 0; i < trials; ++i) {
         path.set_gain(0.0);
-        if (first_repaint_where(
-                xy, [](int span) { return span <= 2; }, 3000) < 0) {
-            fail("the figure did not go away");
-            return;
-        }
-        platform::pump_for(300'000);
-        random_pause();
         // The step: the next sample the path carries is the full signal.
-        const int64_t stepped = platform::now_us();
-        path.set_gain(1.0);
-        const int64_t shown = first_repaint_where(
-            xy, [&](int span) { return 2 * span >= steady; }, 3000);
-        if (shown < 0) {
-            fail("the figure did not appear");
+        const double t = time_to_figure(xy, steady, 300'000, [&] { path.set_gain(1.0); });
+        if (t < 0) {
             return;
         }
-        ms.push_back((shown - stepped) / 1000.0);
+        ms.push_back(t);
         std::printf("input_to_pixel %.1f\n", ms.back());
     }
     std::printf("median input_to_pixel_ms %.1f\n", median(ms));
