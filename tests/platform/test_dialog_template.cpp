@@ -128,7 +128,8 @@ TEST(DialogTemplate, DamagedResourcesYieldNothingAndAReason) {
 
     int readable = 0;
     for (size_t n = 0; n < whole.size(); ++n) {
-        const std::span<const unsigned char> prefix(whole.data(), n);
+        // A copy of its own, so that a read past its end is caught.
+        const std::vector<unsigned char> prefix(whole.begin(), whole.begin() + n);
         std::string fault;
         const auto dialogs = res::read_dialogs(prefix, &fault);
         if (n < dialog_end) {
