@@ -18,4 +18,17 @@ bool have_display();
 // The instance handle the host passes to WinMain.
 HINSTANCE host_instance();
 
+// How message boxes and the warning sound reach the user: the toolkit's own, unless another is
+// put in (tests record them and answer for the user).
+class Notifier {
+  public:
+    // Shows the box modally; the loop keeps dispatching until it is answered. Returns the button.
+    virtual int message_box(HWND owner, const char* text, const char* caption, UINT type) = 0;
+    virtual void beep(UINT type) = 0;
+
+  protected:
+    ~Notifier() = default;
+};
+void set_notifier(Notifier* notifier); // null: the toolkit's own
+
 } // namespace platform

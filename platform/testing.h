@@ -46,9 +46,9 @@ const raster::Surface* window_pixels(HWND window); // whole window, frame includ
 // A screenshot of a dialog as the user sees it, saved as PNG. Returns false on failure.
 bool save_screenshot(HWND dialog, const std::string& path);
 
-// Message boxes and beeps, recorded. While a box is open the loop keeps dispatching; in tests a
-// box closes itself (as if OK was pressed) after `us` of platform-clock time; a negative value
-// leaves it to the user.
+// Message boxes and beeps, recorded instead of shown: each box is answered with OK after `us` of
+// platform-clock time, the loop dispatching meanwhile. A negative value puts the toolkit's own
+// boxes back (not recorded).
 struct MessageBoxRecord {
     HWND owner;
     std::string text;

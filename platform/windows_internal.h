@@ -99,17 +99,9 @@ namespace dialog {
 void key(HWND dialog, int qt_key, int qt_modifiers); // keys the focused control did not take
 void close_request(HWND dialog);                     // caption close box, system menu
 void clicked(HWND control);
-void set_ready_hook(std::function<void(HWND)> hook); // see testing::on_dialog_ready
 } // namespace dialog
 
 // Sends `msg` to a dialog through the dialog manager (procedure, then default handling).
 LRESULT dialog_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
-
-// Test records kept by the message box and beep calls.
-namespace records {
-void note_message_box(HWND owner, const char* text, const char* caption, UINT type);
-void note_beep();
-int64_t auto_dismiss_us();
-} // namespace records
 
 } // namespace platform::win
