@@ -252,8 +252,9 @@ bool dispatch_timer(int64_t now_us) {
     if (!due) {
         return false;
     }
-    // The next period counts from now: a late tick never queues up a burst.
-    due->due_us = now_us + due->period_us;
+    // A late tick is followed by the next one on the timer's own schedule: no burst of missed
+    // ticks, and no drift of the rate by the lateness.
+    due->due_us += ((now_us - due->due_us) / due->period_us + 1) * due->period_us;
     const Timer t = *due;
     if (t.proc) {
         if (Window* w = find(t.hwnd)) {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -107,6 +108,15 @@ TEST_F(Timers, RearmingReplacesAndRestartsTheCountdown) {
     tick_times.clear();
     platform::pump_for(1'000'000);
     EXPECT_EQ(tick_times.size(), 10u);
+    // A tick already due but not yet taken is dropped by re-arming, not delivered at once.
+    KillTimer(hwnd, 1);
+    tick_times.clear();
+    SetTimer(hwnd, 1, 10, nullptr);
+    const int64_t armed = platform::now_us();
+    platform::schedule_at(armed + 10'000, [this] { SetTimer(hwnd, 1, 10, nullptr); });
+    platform::pump_for(25'000);
+    ASSERT_EQ(tick_times.size(), 1u);
+    EXPECT_EQ(tick_times[0] - armed, 20'000);
 }
 
 TEST_F(Timers, KillTimerStopsTicksAndReportsUnknownIds) {
@@ -127,6 +137,26 @@ TEST_F(Timers, TimerComesAfterPostedMessagesAndPaint) {
     });
     platform::pump_for(10'000);
     EXPECT_EQ(order, (std::vector<UINT>{WM_USER, WM_USER + 1, WM_PAINT, WM_TIMER}));
+}
+
+TEST_F(Timers, LateTickKeepsTheTimersSchedule) {
+    SetTimer(hwnd, 1, 10, nullptr);
+    const int64_t armed = platform::now_us();
+    // Turning the virtual clock off and on brings it up to real time: a jump past several due
+    // times, as a busy loop makes.
+    platform::use_virtual_clock(false);
+    while (platform::now_us() < armed + 35'000) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    platform::use_virtual_clock(true);
+    platform::pump_for(30'000);
+    ASSERT_GE(tick_times.size(), 3u);
+    const int64_t late = tick_times[0] - armed;
+    ASSERT_GE(late, 35'000);
+    // The next ticks fall where they would have without the delay (Wine: 25.1, then 30.0, 40.0).
+    const int64_t next_on_schedule = (late / 10'000 + 1) * 10'000;
+    EXPECT_EQ(tick_times[1] - armed, next_on_schedule);
+    EXPECT_EQ(tick_times[2] - armed, next_on_schedule + 10'000);
 }
 
 TEST_F(Timers, LateTicksDoNotQueueUp) {
