@@ -75,9 +75,11 @@ class PaneWidget : public QWidget {
         if (!w) {
             return;
         }
-        const int x = static_cast<int>(e->position().x()) - w->client.left;
-        const int y = static_cast<int>(e->position().y()) - w->client.top;
-        PostMessageA(hwnd_, WM_MOUSEMOVE, 0, ((y & 0xFFFF) << 16) | (x & 0xFFFF));
+        const POINT client{static_cast<LONG>(e->position().x()) - w->client.left,
+                           static_cast<LONG>(e->position().y()) - w->client.top};
+        const POINT screen{static_cast<LONG>(e->globalPosition().x()),
+                           static_cast<LONG>(e->globalPosition().y())};
+        pointer_moved(hwnd_, client, screen);
     }
 
   private:
