@@ -52,7 +52,8 @@ e2e_wait_exit "$APP" 10 || e2e_fail "the program did not end after its display w
 e2e_log "exit code $E2E_EXIT_CODE; standard error: $(cat "$E2E_WORK/err")"
 [ "$E2E_EXIT_CODE" -eq 1 ] || e2e_fail "exit code $E2E_EXIT_CODE, not 1"
 [ "$(wc -l <"$E2E_WORK/err")" -eq 1 ] || e2e_fail "not exactly one line on standard error"
-grep -qi 'display' "$E2E_WORK/err" || e2e_fail "the line does not speak of the display"
+grep -q "^$(basename "$PROGRAM"): .*display" "$E2E_WORK/err" ||
+    e2e_fail "not the program's own line about the display"
 ! compgen -G "$E2E_WORK/core*" >/dev/null || e2e_fail "the program dumped core"
 e2e_wait_until 5 no_client_streams ||
     e2e_fail "streams left on the sound server: $(client_streams)"
