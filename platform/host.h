@@ -9,7 +9,9 @@ using WinMainEntry = int(WINAPI*)(HINSTANCE, HINSTANCE, LPSTR, int);
 
 // Starts the toolkit, calls `entry` (the application's WinMain) and returns its exit code.
 // When no display can be opened the toolkit is started without one: the dialog then cannot be
-// created and the application reports it.
+// created and the application reports it. When the display goes away while `entry` runs, the
+// audio devices are closed and the process ends there, with exit code 1 and one line on
+// standard error.
 int host_main(int argc, char** argv, WinMainEntry entry);
 
 // True when windows can be shown (a display, or the offscreen platform).

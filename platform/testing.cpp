@@ -11,6 +11,7 @@
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QWindow>
 
 namespace platform::testing {
@@ -124,6 +125,17 @@ void close_box(HWND dialog) {
         QCloseEvent event;
         QApplication::sendEvent(top, &event);
     }
+}
+
+void move_pointer(HWND window, int x, int y) {
+    const win::Window* w = win::find(window);
+    if (!w || !w->widget) {
+        return;
+    }
+    const QPointF at(x + w->client.left, y + w->client.top);
+    QMouseEvent move(QEvent::MouseMove, at, w->widget->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(w->widget, &move);
 }
 
 std::vector<ControlInfo> controls(HWND dialog) {

@@ -21,6 +21,8 @@ void on_dialog_ready(std::function<void(HWND dialog)> hook);
 void click(HWND dialog, int control_id);
 void press_key(HWND dialog, int qt_key, int qt_modifiers = 0); // to the focused widget
 void close_box(HWND dialog); // the caption's close button (a close event on the window)
+// The pointer moving to client pixel (x, y) of a window the application draws, such as a pane.
+void move_pointer(HWND window, int x, int y);
 
 // Controls of a dialog, in template order, with rectangles in dialog client pixels.
 struct ControlInfo {

@@ -71,8 +71,12 @@ std::vector<HWND> all_windows(); // creation order
 Window* create(Window proto, HWND parent);
 void destroy(HWND hwnd);
 
+// Pointer input from the host: the pointer moved over `hwnd`, to `client` in its client pixels.
+void pointer_moved(HWND hwnd, POINT client, POINT screen);
+
 // The loop's sources of work, in Win32 priority order. Each returns true when it dispatched.
 bool dispatch_posted();
+bool dispatch_input();
 bool dispatch_paint();
 bool dispatch_timer(int64_t now_us);
 std::optional<int64_t> next_timer_due();
