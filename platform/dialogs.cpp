@@ -46,21 +46,14 @@ WPARAM command(int id, int code) {
 }
 
 // What the dialog procedure leaves undone (FALSE) is handled here.
-LRESULT default_dialog_handling(HWND hwnd, UINT msg, WPARAM wparam) {
-    switch (msg) {
-    case WM_SYSCOMMAND:
-        if ((wparam & 0xFFF0) == SC_CLOSE) {
-            SendMessageA(hwnd, WM_CLOSE, 0, 0);
-        }
-        return 0;
-    case WM_CLOSE:
+LRESULT default_dialog_handling(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+    if (msg == WM_CLOSE) {
         // A dialog does not destroy itself: closing means cancelling.
         PostMessageA(hwnd, WM_COMMAND, command(IDCANCEL, BN_CLICKED),
                      reinterpret_cast<LPARAM>(control_with_id(hwnd, IDCANCEL)));
         return 0;
-    default:
-        return 0;
     }
+    return DefWindowProcA(hwnd, msg, wparam, lparam);
 }
 
 } // namespace
@@ -74,7 +67,7 @@ LRESULT dialog_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     if (handled) {
         return handled;
     }
-    return default_dialog_handling(hwnd, msg, wparam);
+    return default_dialog_handling(hwnd, msg, wparam, lparam);
 }
 
 namespace dialog {

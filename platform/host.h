@@ -33,4 +33,14 @@ class Notifier {
 };
 void set_notifier(Notifier* notifier); // null: the toolkit's own
 
+// Told of each message a window procedure receives (tests count paints and ticks with it).
+class MessageObserver {
+  public:
+    virtual void delivered(HWND hwnd, UINT msg) = 0;
+
+  protected:
+    ~MessageObserver() = default;
+};
+void set_message_observer(MessageObserver* observer);
+
 } // namespace platform

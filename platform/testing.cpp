@@ -14,6 +14,8 @@
 #include <QMouseEvent>
 #include <QWindow>
 
+#include <map>
+
 namespace platform::testing {
 namespace {
 
@@ -33,6 +35,22 @@ class Recorder final : public Notifier {
     int64_t dismiss_after_us = 0;
 };
 Recorder recorder;
+
+// Paints and timer messages per window, counted from the start of the process.
+class Counter final : public MessageObserver {
+  public:
+    void delivered(HWND hwnd, UINT msg) override {
+        if (msg == WM_PAINT) {
+            ++paints[hwnd];
+        } else if (msg == WM_TIMER) {
+            ++ticks[hwnd];
+        }
+    }
+    std::map<HWND, int> paints;
+    std::map<HWND, int> ticks;
+};
+Counter counter;
+const bool counting = (set_message_observer(&counter), true);
 
 win::Window* control(HWND dialog, int id) {
     const win::Window* d = win::find(dialog);
@@ -234,13 +252,13 @@ void unregister_classes() {
 }
 
 int paint_count(HWND window) {
-    const win::Window* w = win::find(window);
-    return w ? w->paint_count : 0;
+    auto it = counter.paints.find(window);
+    return it == counter.paints.end() ? 0 : it->second;
 }
 
 int timer_count(HWND window) {
-    const win::Window* w = win::find(window);
-    return w ? w->timer_count : 0;
+    auto it = counter.ticks.find(window);
+    return it == counter.ticks.end() ? 0 : it->second;
 }
 
 } // namespace platform::testing

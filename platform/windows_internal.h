@@ -10,6 +10,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class QWidget;
@@ -57,19 +58,31 @@ struct Window {
     // Dialogs.
     bool dialog_ended = false;
     INT_PTR dialog_result = 0;
-
-    int paint_count = 0;
-    int timer_count = 0;
 };
 
-Window* find(HWND hwnd);
+struct WindowClass {
+    WNDPROC proc;
+    HBRUSH background;
+    HINSTANCE instance;
+    std::string name; // as registered
+};
+const WindowClass* find_class(std::string_view name);
 void forget_classes();
+
+Window* find(HWND hwnd);
 std::vector<HWND> all_windows(); // creation order
+RECT client_rect(const Window& w);
+raster::View client_view(Window& w); // the client area of the window's surface
 
 // Creates a window record with the standard creation messages; `proto` supplies every field
 // but the handle. Returns nullptr when the window procedure refused creation.
 Window* create(Window proto, HWND parent);
 void destroy(HWND hwnd);
+
+// Calls the window's procedure (the dialog manager's for dialogs) with `msg`.
+LRESULT deliver(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
+// Drops the timers and queued input of a window that is going.
+void discard_queued(HWND hwnd);
 
 // Pointer input from the host: the pointer moved over `hwnd`, to `client` in its client pixels.
 void pointer_moved(HWND hwnd, POINT client, POINT screen);

@@ -1,0 +1,123 @@
+// Painting: invalidation, WM_PAINT when nothing else is waiting, and BeginPaint/EndPaint over
+// each window's raster surface, which the host then presents.
+#include "platform/gdi_internal.h"
+#include "platform/windows_internal.h"
+
+#include <algorithm>
+
+namespace platform::win {
+namespace {
+
+RECT intersect(const RECT& a, const RECT& b) {
+    RECT r{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
+           std::min(a.bottom, b.bottom)};
+    if (r.left >= r.right || r.top >= r.bottom) {
+        return RECT{0, 0, 0, 0};
+    }
+    return r;
+}
+
+bool empty(const RECT& r) {
+    return r.left >= r.right || r.top >= r.bottom;
+}
+
+RECT unite(const RECT& a, const RECT& b) {
+    if (empty(a)) {
+        return b;
+    }
+    if (empty(b)) {
+        return a;
+    }
+    return RECT{std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right),
+                std::max(a.bottom, b.bottom)};
+}
+
+} // namespace
+
+raster::View client_view(Window& w) {
+    return raster::View{&w.surface, static_cast<int>(w.client.left), static_cast<int>(w.client.top),
+                        static_cast<int>(w.client.right - w.client.left),
+                        static_cast<int>(w.client.bottom - w.client.top)};
+}
+
+bool dispatch_paint() {
+    for (HWND hwnd : all_windows()) {
+        const Window* w = find(hwnd);
+        if (w->invalid && !w->painting && w->has_surface && showing(*w)) {
+            deliver(hwnd, WM_PAINT, 0, 0);
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace platform::win
+
+using namespace platform;
+using platform::win::find;
+using platform::win::Window;
+
+BOOL WINAPI InvalidateRect(HWND hwnd, const RECT* rect, BOOL erase) {
+    if (!hwnd) {
+        for (HWND h : win::all_windows()) {
+            InvalidateRect(h, nullptr, erase);
+        }
+        return TRUE;
+    }
+    Window* w = find(hwnd);
+    if (!w) {
+        return FALSE;
+    }
+    if (!w->has_surface) {
+        win::host::present(*w);
+        return TRUE;
+    }
+    const RECT client = win::client_rect(*w);
+    const RECT area = win::intersect(rect ? *rect : client, client);
+    if (win::empty(area)) {
+        return TRUE;
+    }
+    w->update = win::unite(w->update, area);
+    w->invalid = true;
+    w->erase = w->erase || erase;
+    return TRUE;
+}
+
+HDC WINAPI BeginPaint(HWND hwnd, LPPAINTSTRUCT paint) {
+    Window* w = find(hwnd);
+    if (!w || !paint || !w->has_surface) {
+        return nullptr;
+    }
+    *paint = PAINTSTRUCT{};
+    raster::View view = win::client_view(*w);
+    if (!w->invalid) {
+        // Nothing to repaint: Windows clips such a context to an empty region.
+        view.clip_width = 0;
+        view.clip_height = 0;
+    }
+    const bool erase = w->erase;
+    paint->rcPaint = w->update;
+    w->invalid = false;
+    w->erase = false;
+    w->update = RECT{0, 0, 0, 0};
+    w->painting = true;
+    paint->hdc = gdi::create_dc(view);
+    paint->fErase = erase ? TRUE : FALSE;
+    if (erase && win::deliver(hwnd, WM_ERASEBKGND, reinterpret_cast<WPARAM>(paint->hdc), 0)) {
+        paint->fErase = FALSE;
+    }
+    return paint->hdc;
+}
+
+BOOL WINAPI EndPaint(HWND hwnd, const PAINTSTRUCT* paint) {
+    if (paint && paint->hdc) {
+        gdi::release_dc(paint->hdc);
+    }
+    Window* w = find(hwnd);
+    if (!w) {
+        return TRUE;
+    }
+    w->painting = false;
+    win::host::present(*w);
+    return TRUE;
+}
