@@ -12,7 +12,6 @@
 #include <QTimer>
 
 #include <chrono>
-#include <condition_variable>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -37,9 +36,7 @@ std::map<TaskId, Task> tasks; // ids grow, so ties run in scheduling order
 TaskId next_task_id = 1;
 
 std::mutex cross_mutex;
-std::condition_variable cross_cv;
 std::deque<std::function<void()>> cross_tasks;
-bool cross_wake = false;
 
 QAbstractEventDispatcher* ui_dispatcher() {
     auto* app = QCoreApplication::instance();
@@ -132,16 +129,7 @@ void wait_until(std::optional<int64_t> limit) {
         }
         dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
         wake_timer->stop();
-        return;
     }
-    std::unique_lock lock(cross_mutex);
-    auto woken = [] { return !cross_tasks.empty() || cross_wake; };
-    if (until) {
-        cross_cv.wait_for(lock, std::chrono::microseconds(*until - now), woken);
-    } else {
-        cross_cv.wait(lock, woken);
-    }
-    cross_wake = false;
 }
 
 } // namespace
@@ -175,9 +163,7 @@ void run_on_ui_thread(std::function<void()> task) {
     {
         std::lock_guard lock(cross_mutex);
         cross_tasks.push_back(std::move(task));
-        cross_wake = true;
     }
-    cross_cv.notify_one();
     if (auto* dispatcher = ui_dispatcher()) {
         dispatcher->wakeUp();
     }
@@ -203,23 +189,13 @@ bool pump_once(bool wait) {
 }
 
 void pump_for(int64_t duration_us) {
-    const int64_t end = now_us() + duration_us;
-    for (;;) {
-        // Work due exactly at the end still runs.
-        const bool did = pump_once(false);
-        const int64_t now = now_us();
-        if (now > end || (now == end && !did)) {
-            return;
-        }
-        if (!did) {
-            wait_until(end);
-        }
-    }
+    pump_until([] { return false; }, duration_us);
 }
 
 bool pump_until(const std::function<bool()>& done, int64_t timeout_us) {
     const int64_t end = now_us() + timeout_us;
     while (!done()) {
+        // Work due exactly at the end still runs.
         const bool did = pump_once(false);
         const int64_t now = now_us();
         if (now > end || (now == end && !did)) {
