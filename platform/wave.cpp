@@ -133,7 +133,7 @@ struct InDevice final : Device, InputFeed {
     }
 
     void record_silence(size_t n) {
-        silence_bytes.assign(n, kSilence);
+        silence_bytes.assign(n, silence_byte);
         fill(silence_bytes.data(), n);
     }
 
@@ -142,9 +142,9 @@ struct InDevice final : Device, InputFeed {
         if (watchdog) {
             cancel_task(watchdog);
         }
-        watchdog = schedule_at(heard_at + kInputStallUs, [this] {
+        watchdog = schedule_at(heard_at + input_stall_us, [this] {
             watchdog = 0;
-            if (now_us() - heard_at >= kInputStallUs) {
+            if (now_us() - heard_at >= input_stall_us) {
                 silence.start(); // until the host delivers again
             } else {
                 watch();
@@ -229,8 +229,9 @@ void hook_shutdown() {
 }
 
 bool supported(const WAVEFORMATEX* f) {
-    return f->wFormatTag == WAVE_FORMAT_PCM && f->nChannels == 1 && f->nSamplesPerSec == kRate &&
-           f->nAvgBytesPerSec == kRate && f->nBlockAlign == 1 && f->wBitsPerSample == 8;
+    return f->wFormatTag == WAVE_FORMAT_PCM && f->nChannels == 1 &&
+           f->nSamplesPerSec == sample_rate && f->nAvgBytesPerSec == sample_rate &&
+           f->nBlockAlign == 1 && f->wBitsPerSample == 8;
 }
 
 MMRESULT check_open(const void* handle_out, UINT device, const WAVEFORMATEX* format, DWORD flags) {
@@ -400,7 +401,7 @@ void Pacer::arm() {
 }
 
 void Pacer::tick() {
-    auto due = static_cast<uint64_t>((now_us() - start_us_) * kRate / 1'000'000);
+    auto due = static_cast<uint64_t>((now_us() - start_us_) * sample_rate / 1'000'000);
     size_t n = due - done_;
     done_ = due;
     arm(); // before the callback, which may stop the pacer

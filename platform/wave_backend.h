@@ -16,8 +16,8 @@
 namespace platform::wave {
 
 // The one stream format: unsigned 8-bit mono, so bytes and samples are the same thing.
-inline constexpr int kRate = 11025;
-inline constexpr uint8_t kSilence = 128;
+inline constexpr int sample_rate = 11025;
+inline constexpr uint8_t silence_byte = 128;
 
 // The device side of an open output, as its stream sees it. Positions count bytes from the
 // stream's start or its last reset.
@@ -89,7 +89,7 @@ int open_device_count();
 
 // A started input that has delivered nothing for this long records silence at the nominal rate
 // until its host delivers again, so a stalled input never leaves stale bytes on view.
-inline constexpr int64_t kInputStallUs = 300'000;
+inline constexpr int64_t input_stall_us = 300'000;
 
 // Calls `on_bytes(n)` with the bytes due at the nominal rate since start(), every period of the
 // platform clock. Real time in the program, virtual time in tests.

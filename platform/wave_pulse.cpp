@@ -20,15 +20,15 @@
 namespace platform::wave {
 namespace {
 
-constexpr const char* kClientName = "Tavrene";
-constexpr const char* kIconName = "tavrene";
-constexpr const char* kOutputName = "Two-tone test signal";
-constexpr const char* kInputName = "Returned signal";
-constexpr pa_usec_t kOpenTimeoutUs = 2'000'000;
-constexpr pa_usec_t kReconnectUs = 500'000;
+constexpr const char* client_name = "Tavrene";
+constexpr const char* icon_name = "tavrene";
+constexpr const char* output_stream_name = "Two-tone test signal";
+constexpr const char* input_stream_name = "Returned signal";
+constexpr pa_usec_t open_timeout_us = 2'000'000;
+constexpr pa_usec_t reconnect_us = 500'000;
 // Latency asked of the server: output as a whole, input per fragment it hands over.
-constexpr uint32_t kOutputLatencyBytes = kRate / 10;
-constexpr uint32_t kInputFragmentBytes = kRate / 50;
+constexpr uint32_t output_latency_bytes = sample_rate / 10;
+constexpr uint32_t input_fragment_bytes = sample_rate / 50;
 
 class Loop {
   public:
@@ -137,11 +137,11 @@ class Connection {
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
-    // Waits, with the lock held, until the stream is ready or has failed, at most kOpenTimeoutUs.
+    // Waits, with the lock held, until the stream is ready or has failed, at most open_timeout_us.
     MMRESULT open() {
         connect();
         waiting_ = true;
-        deadline_.arm(kOpenTimeoutUs);
+        deadline_.arm(open_timeout_us);
         while (state_ == State::Connecting) {
             pa_threaded_mainloop_wait(loop_->get());
         }
@@ -171,9 +171,9 @@ class Connection {
         close();
         state_ = State::Connecting;
         pa_proplist* props = pa_proplist_new();
-        pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, kClientName);
-        pa_proplist_sets(props, PA_PROP_APPLICATION_ICON_NAME, kIconName);
-        context_ = pa_context_new_with_proplist(loop_->api(), kClientName, props);
+        pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, client_name);
+        pa_proplist_sets(props, PA_PROP_APPLICATION_ICON_NAME, icon_name);
+        context_ = pa_context_new_with_proplist(loop_->api(), client_name, props);
         pa_proplist_free(props);
         if (!context_) {
             fail(PA_ERR_INTERNAL);
@@ -221,7 +221,7 @@ class Connection {
         pending_ = op;
     }
 
-    pa_sample_spec spec() const { return pa_sample_spec{PA_SAMPLE_U8, kRate, 1}; }
+    pa_sample_spec spec() const { return pa_sample_spec{PA_SAMPLE_U8, sample_rate, 1}; }
     pa_threaded_mainloop* loop() const { return loop_->get(); }
 
     std::shared_ptr<Loop> loop_;
@@ -311,8 +311,8 @@ struct OutputLink {
 class PulseOutput final : public OutputStream, public Connection {
   public:
     PulseOutput(std::shared_ptr<Loop> loop, OutputFeed& feed)
-        : Connection(std::move(loop), kOutputName), link_(std::make_shared<OutputLink>(&feed)),
-          check_(*loop_, [this] { ask_position(); }) {}
+        : Connection(std::move(loop), output_stream_name),
+          link_(std::make_shared<OutputLink>(&feed)), check_(*loop_, [this] { ask_position(); }) {}
 
     ~PulseOutput() override {
         link_->feed = nullptr;
@@ -364,7 +364,7 @@ class PulseOutput final : public OutputStream, public Connection {
         // instead of skipping what comes late.
         pa_buffer_attr attr{};
         attr.maxlength = static_cast<uint32_t>(-1);
-        attr.tlength = kOutputLatencyBytes;
+        attr.tlength = output_latency_bytes;
         attr.prebuf = 1;
         attr.minreq = static_cast<uint32_t>(-1);
         attr.fragsize = static_cast<uint32_t>(-1);
@@ -412,7 +412,7 @@ class PulseOutput final : public OutputStream, public Connection {
 
     pa_usec_t time_until(uint64_t end) const {
         const uint64_t ahead = end > played_ ? end - played_ : 0;
-        return std::max<pa_usec_t>(5'000, ahead * 1'000'000 / kRate);
+        return std::max<pa_usec_t>(5'000, ahead * 1'000'000 / sample_rate);
     }
 
     void ask_position() {
@@ -427,7 +427,8 @@ class PulseOutput final : public OutputStream, public Connection {
         self->track(nullptr);
         pa_usec_t usec = 0;
         if (success && pa_stream_get_time(s, &usec) == 0) {
-            const auto bytes = static_cast<uint64_t>(std::llround(double(usec) * kRate / 1e6));
+            const auto bytes =
+                static_cast<uint64_t>(std::llround(double(usec) * sample_rate / 1e6));
             self->played_ = std::min(bytes, self->written_);
         }
         self->passed();
@@ -467,7 +468,7 @@ struct InputLink {
 class PulseInput final : public InputStream, public Connection {
   public:
     PulseInput(std::shared_ptr<Loop> loop, InputFeed& feed)
-        : Connection(std::move(loop), kInputName), link_(std::make_shared<InputLink>(&feed)),
+        : Connection(std::move(loop), input_stream_name), link_(std::make_shared<InputLink>(&feed)),
           retry_(*loop_, [this] { connect(); }) {}
 
     ~PulseInput() override {
@@ -510,7 +511,7 @@ class PulseInput final : public InputStream, public Connection {
         pa_stream_set_read_callback(stream, &PulseInput::readable, this);
         pa_buffer_attr attr{};
         attr.maxlength = static_cast<uint32_t>(-1);
-        attr.fragsize = kInputFragmentBytes;
+        attr.fragsize = input_fragment_bytes;
         attr.tlength = attr.prebuf = attr.minreq = static_cast<uint32_t>(-1);
         const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY |
                                                           (running_ ? 0 : PA_STREAM_START_CORKED));
@@ -523,7 +524,7 @@ class PulseInput final : public InputStream, public Connection {
 
     // Gone (server stopped, device removed, stream killed): connect again to whatever is the
     // default input by then. Meanwhile the device records silence.
-    void stream_broken() override { retry_.arm(kReconnectUs); }
+    void stream_broken() override { retry_.arm(reconnect_us); }
 
     static void readable(pa_stream* s, size_t, void* me) {
         auto* self = static_cast<PulseInput*>(me);
@@ -537,7 +538,7 @@ class PulseInput final : public InputStream, public Connection {
                 const auto* from = static_cast<const uint8_t*>(data);
                 bytes.insert(bytes.end(), from, from + n);
             } else {
-                bytes.insert(bytes.end(), n, kSilence); // a hole the server reports
+                bytes.insert(bytes.end(), n, silence_byte); // a hole the server reports
             }
             if (!self->link_->posted) {
                 self->link_->posted = true;

@@ -16,7 +16,6 @@
 
 #define WINAPI
 #define CALLBACK
-#define APIENTRY
 
 typedef int BOOL;
 typedef int INT;
@@ -69,9 +68,6 @@ typedef HWAVEOUT* LPHWAVEOUT;
 
 #define RGB(r, g, b)                                                                               \
     ((COLORREF)(((BYTE)(r) | ((WORD)((BYTE)(g)) << 8)) | (((DWORD)(BYTE)(b)) << 16)))
-#define GetRValue(c) ((BYTE)(c))
-#define GetGValue(c) ((BYTE)(((WORD)(c)) >> 8))
-#define GetBValue(c) ((BYTE)((c) >> 16))
 
 typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
@@ -120,9 +116,6 @@ typedef unsigned short ATOM;
 #define WM_CREATE 0x0001
 #define WM_DESTROY 0x0002
 #define WM_SIZE 0x0005
-#define WM_SETFOCUS 0x0007
-#define WM_KILLFOCUS 0x0008
-#define WM_SETTEXT 0x000C
 #define WM_PAINT 0x000F
 #define WM_CLOSE 0x0010
 #define WM_ERASEBKGND 0x0014
@@ -132,7 +125,6 @@ typedef unsigned short ATOM;
 #define WM_NCDESTROY 0x0082
 #define WM_NCHITTEST 0x0084
 #define WM_KEYDOWN 0x0100
-#define WM_KEYUP 0x0101
 #define WM_INITDIALOG 0x0110
 #define WM_COMMAND 0x0111
 #define WM_SYSCOMMAND 0x0112
@@ -154,11 +146,9 @@ typedef unsigned short ATOM;
 #define WS_CAPTION 0x00C00000L
 #define WS_BORDER 0x00800000L
 #define WS_SYSMENU 0x00080000L
-#define WS_THICKFRAME 0x00040000L
 #define WS_GROUP 0x00020000L
 #define WS_TABSTOP 0x00010000L
 #define WS_MINIMIZEBOX 0x00020000L
-#define WS_MAXIMIZEBOX 0x00010000L
 #define DS_MODALFRAME 0x80L
 #define DS_SETFONT 0x40L
 #define DS_CENTERMOUSE 0x1000L
@@ -177,7 +167,6 @@ typedef unsigned short ATOM;
 #define MB_ICONHAND 0x00000010L
 #define MB_ICONSTOP MB_ICONHAND
 #define MB_ICONEXCLAMATION 0x00000030L
-#define MB_ICONWARNING MB_ICONEXCLAMATION
 #define MB_ICONASTERISK 0x00000040L
 
 // Stock objects.
@@ -226,17 +215,13 @@ typedef struct wavehdr_tag {
 
 #define WHDR_DONE 0x00000001
 #define WHDR_PREPARED 0x00000002
-#define WHDR_BEGINLOOP 0x00000004
-#define WHDR_ENDLOOP 0x00000008
 #define WHDR_INQUEUE 0x00000010
 
 #define MMSYSERR_NOERROR 0
-#define MMSYSERR_ERROR 1
 #define MMSYSERR_BADDEVICEID 2
 #define MMSYSERR_ALLOCATED 4
 #define MMSYSERR_INVALHANDLE 5
 #define MMSYSERR_NODRIVER 6
-#define MMSYSERR_NOMEM 7
 #define MMSYSERR_INVALFLAG 10
 #define MMSYSERR_INVALPARAM 11
 #define WAVERR_BADFORMAT 32

@@ -15,10 +15,10 @@
 
 namespace {
 
-constexpr uint32_t kYellow = 0xFFFF64;
-constexpr uint32_t kGray = 0x808080;
-constexpr const char* kCaptureWarning = "Error opening waveform audio device!";
-constexpr const char* kOutputWarning = "Error opening waveform output audio device!";
+constexpr uint32_t yellow = 0xFFFF64;
+constexpr uint32_t gray = 0x808080;
+constexpr const char* capture_warning = "Error opening waveform audio device!";
+constexpr const char* output_warning = "Error opening waveform output audio device!";
 
 class SoundServer : public AppTest {
   public:
@@ -92,11 +92,11 @@ class SoundServer : public AppTest {
         for (int y = 0; y < 89; ++y) {
             for (int x = 0; x < 89; ++x) {
                 const uint32_t p = pixels->at(x + 1, y + 1); // inside the border
-                if (p == kYellow) {
+                if (p == yellow) {
                     ++f.points;
                     left = std::min(left, x);
                     right = std::max(right, x);
-                } else if (p != kGray) {
+                } else if (p != gray) {
                     f.rest_gray = false;
                 }
             }
@@ -210,7 +210,7 @@ TEST_F(SoundServer, NoServerAtStartWarnsAndStaysUsable) {
     ASSERT_TRUE(kind != nullptr && std::string(kind) == "none")
         << "run through with_pulse.sh none, which makes sure no server is reachable";
     run_and_check_close([&](HWND dialog) {
-        EXPECT_EQ(box_texts(), std::vector<std::string>{kCaptureWarning});
+        EXPECT_EQ(box_texts(), std::vector<std::string>{capture_warning});
         EXPECT_EQ(capture_block, nullptr);
         HWND xy = xy_pane_of(dialog);
         const int paints = platform::testing::paint_count(xy);
@@ -221,14 +221,14 @@ TEST_F(SoundServer, NoServerAtStartWarnsAndStaysUsable) {
         EXPECT_TRUE(blank.rest_gray);
 
         for (int i = 0; i < 2; ++i) {
-            EXPECT_EQ(toggle(dialog), kOutputWarning);
+            EXPECT_EQ(toggle(dialog), output_warning);
             EXPECT_EQ(button(dialog), "On/Off");
             EXPECT_EQ(reference_area(dialog), "Scope1");
         }
         ask_to_close(dialog);
     });
     EXPECT_EQ(box_texts(),
-              (std::vector<std::string>{kCaptureWarning, kOutputWarning, kOutputWarning}));
+              (std::vector<std::string>{capture_warning, output_warning, output_warning}));
     EXPECT_EQ(platform::testing::beep_count(), 3);
     for (const auto& box : platform::testing::message_boxes()) {
         EXPECT_EQ(box.caption, "Tavrene");
@@ -282,7 +282,7 @@ TEST_F(SoundServer, ServerKilledWhileTheTonePlaysThenBack) {
         const int paints = platform::testing::paint_count(xy);
         run_for_ms(300);
         EXPECT_GT(platform::testing::paint_count(xy), paints + 10) << "the loop stalled";
-        EXPECT_EQ(toggle(dialog), kOutputWarning);
+        EXPECT_EQ(toggle(dialog), output_warning);
         EXPECT_EQ(figure(xy).points, 1) << "a stopped input must not show a figure";
 
         ASSERT_TRUE(restart_server());
@@ -296,7 +296,7 @@ TEST_F(SoundServer, ServerKilledWhileTheTonePlaysThenBack) {
         ask_to_close(dialog);
     });
     EXPECT_EQ(tone_device, nullptr);
-    EXPECT_EQ(box_texts(), std::vector<std::string>{kOutputWarning});
+    EXPECT_EQ(box_texts(), std::vector<std::string>{output_warning});
 }
 
 TEST_F(SoundServer, ServerKilledWhileTheToneIsOff) {
@@ -319,7 +319,7 @@ TEST_F(SoundServer, ServerKilledWhileTheToneIsOff) {
         EXPECT_GT(platform::testing::paint_count(xy), paints + 20) << "the loop stalled";
         EXPECT_EQ(figure(xy).points, 1);
         for (int i = 0; i < 2; ++i) {
-            EXPECT_EQ(toggle(dialog), kOutputWarning);
+            EXPECT_EQ(toggle(dialog), output_warning);
             EXPECT_EQ(button(dialog), "On");
         }
         ask_to_close(dialog);

@@ -13,8 +13,8 @@ using namespace wave_test;
 
 namespace {
 
-constexpr UINT kHdr = sizeof(WAVEHDR);
-constexpr int64_t kBlockUs = 4096 * 1'000'000LL / 11025; // one output block's playing time
+constexpr UINT header_size = sizeof(WAVEHDR);
+constexpr int64_t block_us = 4096 * 1'000'000LL / 11025; // one output block's playing time
 
 // What with_pulse.sh set up: "loopback", "empty" (a server without devices) or "none".
 std::string sound_server() {
@@ -90,8 +90,8 @@ TEST_F(PulseWave, OnALoopbackEveryBlockPlaysWholeAndComesBackWhenPlayed) {
         std::vector<std::unique_ptr<Block>> cap;
         for (int i = 0; i < 16; ++i) {
             cap.push_back(std::make_unique<Block>(capture_bytes));
-            waveInPrepareHeader(in, &cap.back()->header, kHdr);
-            waveInAddBuffer(in, &cap.back()->header, kHdr);
+            waveInPrepareHeader(in, &cap.back()->header, header_size);
+            waveInAddBuffer(in, &cap.back()->header, header_size);
         }
         std::vector<uint8_t> played;
         auto refill = [&](WAVEHDR* h) {
@@ -101,7 +101,7 @@ TEST_F(PulseWave, OnALoopbackEveryBlockPlaysWholeAndComesBackWhenPlayed) {
                     uint8_t(std::lround(128.0 + 50.0 * (std::sin(t) + std::sin(2 * t)))));
                 h->lpData[i] = char(played.back());
             }
-            waveOutWrite(out, h, kHdr);
+            waveOutWrite(out, h, header_size);
         };
         bool stopping = false;
         std::vector<int64_t> done_at;
@@ -116,14 +116,14 @@ TEST_F(PulseWave, OnALoopbackEveryBlockPlaysWholeAndComesBackWhenPlayed) {
                 heard.bytes.insert(heard.bytes.end(), h->lpData, h->lpData + h->dwBytesRecorded);
                 heard.at.insert(heard.at.end(), h->dwBytesRecorded, r.at_us);
                 if (!stopping)
-                    waveInAddBuffer(in, h, kHdr);
+                    waveInAddBuffer(in, h, header_size);
             }
         };
         waveInStart(in);
         platform::pump_for(300'000);
         Block a(4096), b(4096);
-        waveOutPrepareHeader(out, &a.header, kHdr);
-        waveOutPrepareHeader(out, &b.header, kHdr);
+        waveOutPrepareHeader(out, &a.header, header_size);
+        waveOutPrepareHeader(out, &b.header, header_size);
         const int64_t on = platform::now_us();
         refill(&a.header);
         refill(&b.header);
@@ -142,10 +142,10 @@ TEST_F(PulseWave, OnALoopbackEveryBlockPlaysWholeAndComesBackWhenPlayed) {
         // for the two clocks), and the first is reported within a bounded time of that.
         ASSERT_GE(done_at.size(), 5u);
         for (size_t k = 0; k < done_at.size(); ++k)
-            EXPECT_GE(done_at[k] - on, int64_t(k + 1) * kBlockUs - 10'000) << "block " << k;
+            EXPECT_GE(done_at[k] - on, int64_t(k + 1) * block_us - 10'000) << "block " << k;
         std::printf("[ measured ] stall %d ms: first block back %.1f ms after the write\n",
                     stall_ms, double(done_at[0] - on) / 1000);
-        EXPECT_LT(done_at[0] - on, kBlockUs + 200'000);
+        EXPECT_LT(done_at[0] - on, block_us + 200'000);
 
         const int64_t onset = heard.first_time(on, true);
         const int64_t silence = heard.first_time(off, false);

@@ -5,7 +5,7 @@ using namespace wave_test;
 
 namespace {
 
-constexpr UINT kHdr = sizeof(WAVEHDR);
+constexpr UINT header_size = sizeof(WAVEHDR);
 
 class WaveDevice : public WaveTest {};
 
@@ -63,16 +63,16 @@ TEST_F(WaveDevice, EveryCallRefusesBadHandlesAndNullHeaders) {
     auto bogus_out = reinterpret_cast<HWAVEOUT>(uintptr_t(0x1234));
     auto bogus_in = reinterpret_cast<HWAVEIN>(uintptr_t(0x1234));
     for (HWAVEOUT h : {HWAVEOUT(nullptr), bogus_out}) {
-        EXPECT_EQ(waveOutPrepareHeader(h, &b.header, kHdr), MMSYSERR_INVALHANDLE);
-        EXPECT_EQ(waveOutUnprepareHeader(h, &b.header, kHdr), MMSYSERR_INVALHANDLE);
-        EXPECT_EQ(waveOutWrite(h, &b.header, kHdr), MMSYSERR_INVALHANDLE);
+        EXPECT_EQ(waveOutPrepareHeader(h, &b.header, header_size), MMSYSERR_INVALHANDLE);
+        EXPECT_EQ(waveOutUnprepareHeader(h, &b.header, header_size), MMSYSERR_INVALHANDLE);
+        EXPECT_EQ(waveOutWrite(h, &b.header, header_size), MMSYSERR_INVALHANDLE);
         EXPECT_EQ(waveOutReset(h), MMSYSERR_INVALHANDLE);
         EXPECT_EQ(waveOutClose(h), MMSYSERR_INVALHANDLE);
     }
     for (HWAVEIN h : {HWAVEIN(nullptr), bogus_in}) {
-        EXPECT_EQ(waveInPrepareHeader(h, &b.header, kHdr), MMSYSERR_INVALHANDLE);
-        EXPECT_EQ(waveInUnprepareHeader(h, &b.header, kHdr), MMSYSERR_INVALHANDLE);
-        EXPECT_EQ(waveInAddBuffer(h, &b.header, kHdr), MMSYSERR_INVALHANDLE);
+        EXPECT_EQ(waveInPrepareHeader(h, &b.header, header_size), MMSYSERR_INVALHANDLE);
+        EXPECT_EQ(waveInUnprepareHeader(h, &b.header, header_size), MMSYSERR_INVALHANDLE);
+        EXPECT_EQ(waveInAddBuffer(h, &b.header, header_size), MMSYSERR_INVALHANDLE);
         EXPECT_EQ(waveInStart(h), MMSYSERR_INVALHANDLE);
         EXPECT_EQ(waveInReset(h), MMSYSERR_INVALHANDLE);
         EXPECT_EQ(waveInClose(h), MMSYSERR_INVALHANDLE);
@@ -85,11 +85,11 @@ TEST_F(WaveDevice, EveryCallRefusesBadHandlesAndNullHeaders) {
     EXPECT_EQ(waveInStart(reinterpret_cast<HWAVEIN>(out)), MMSYSERR_INVALHANDLE);
     EXPECT_EQ(waveOutReset(reinterpret_cast<HWAVEOUT>(in)), MMSYSERR_INVALHANDLE);
 
-    EXPECT_EQ(waveOutPrepareHeader(out, nullptr, kHdr), MMSYSERR_INVALPARAM);
-    EXPECT_EQ(waveOutPrepareHeader(out, &b.header, kHdr - 1), MMSYSERR_INVALPARAM);
-    EXPECT_EQ(waveOutWrite(out, nullptr, kHdr), MMSYSERR_INVALPARAM);
-    EXPECT_EQ(waveInAddBuffer(in, nullptr, kHdr), MMSYSERR_INVALPARAM);
-    EXPECT_EQ(waveInUnprepareHeader(in, nullptr, kHdr), MMSYSERR_INVALPARAM);
+    EXPECT_EQ(waveOutPrepareHeader(out, nullptr, header_size), MMSYSERR_INVALPARAM);
+    EXPECT_EQ(waveOutPrepareHeader(out, &b.header, header_size - 1), MMSYSERR_INVALPARAM);
+    EXPECT_EQ(waveOutWrite(out, nullptr, header_size), MMSYSERR_INVALPARAM);
+    EXPECT_EQ(waveInAddBuffer(in, nullptr, header_size), MMSYSERR_INVALPARAM);
+    EXPECT_EQ(waveInUnprepareHeader(in, nullptr, header_size), MMSYSERR_INVALPARAM);
 }
 
 TEST_F(WaveDevice, OutputHeadersComeBackInQueueOrderWithTheirFlags) {
@@ -97,17 +97,17 @@ TEST_F(WaveDevice, OutputHeadersComeBackInQueueOrderWithTheirFlags) {
     Block a(700, 1), b(0), c(300, 3);
     Block* blocks[] = {&a, &b, &c};
     for (Block* k : blocks) {
-        ASSERT_EQ(waveOutWrite(out, &k->header, kHdr), WAVERR_UNPREPARED);
-        ASSERT_EQ(waveOutPrepareHeader(out, &k->header, kHdr), MMSYSERR_NOERROR);
+        ASSERT_EQ(waveOutWrite(out, &k->header, header_size), WAVERR_UNPREPARED);
+        ASSERT_EQ(waveOutPrepareHeader(out, &k->header, header_size), MMSYSERR_NOERROR);
         EXPECT_EQ(k->header.dwFlags, DWORD(WHDR_PREPARED));
         k->header.dwFlags |= WHDR_DONE; // left over from an earlier round
     }
     for (Block* k : blocks) {
-        ASSERT_EQ(waveOutWrite(out, &k->header, kHdr), MMSYSERR_NOERROR);
+        ASSERT_EQ(waveOutWrite(out, &k->header, header_size), MMSYSERR_NOERROR);
         EXPECT_EQ(k->header.dwFlags, DWORD(WHDR_PREPARED | WHDR_INQUEUE));
     }
-    EXPECT_EQ(waveOutWrite(out, &a.header, kHdr), WAVERR_STILLPLAYING);
-    EXPECT_EQ(waveOutUnprepareHeader(out, &a.header, kHdr), WAVERR_STILLPLAYING);
+    EXPECT_EQ(waveOutWrite(out, &a.header, header_size), WAVERR_STILLPLAYING);
+    EXPECT_EQ(waveOutUnprepareHeader(out, &a.header, header_size), WAVERR_STILLPLAYING);
 
     ASSERT_TRUE(wait_for(MM_WOM_DONE, 3));
     auto done = of(MM_WOM_DONE);
@@ -123,17 +123,17 @@ TEST_F(WaveDevice, OutputHeadersComeBackInQueueOrderWithTheirFlags) {
     expected.insert(expected.end(), 300, 3);
     EXPECT_EQ(path->played(), expected);
 
-    ASSERT_EQ(waveOutUnprepareHeader(out, &a.header, kHdr), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveOutUnprepareHeader(out, &a.header, header_size), MMSYSERR_NOERROR);
     EXPECT_EQ(a.header.dwFlags, DWORD(WHDR_DONE));
-    EXPECT_EQ(waveOutUnprepareHeader(out, &a.header, kHdr), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveOutUnprepareHeader(out, &a.header, header_size), MMSYSERR_NOERROR);
 }
 
 TEST_F(WaveDevice, OutputResetHandsBackEveryQueuedHeaderAtOnceAndCloseWaitsForIt) {
     HWAVEOUT out = open_out();
     Block a(4096), b(4096), c(4096);
     for (Block* k : {&a, &b, &c}) {
-        waveOutPrepareHeader(out, &k->header, kHdr);
-        waveOutWrite(out, &k->header, kHdr);
+        waveOutPrepareHeader(out, &k->header, header_size);
+        waveOutWrite(out, &k->header, header_size);
     }
     platform::pump_for(100'000); // part of the first block played
     ASSERT_EQ(count(MM_WOM_DONE), 0u);
@@ -155,8 +155,8 @@ TEST_F(WaveDevice, OutputResetHandsBackEveryQueuedHeaderAtOnceAndCloseWaitsForIt
 
     // The device stays usable after a reset and plays from the start of the next block.
     Block d(50, 9);
-    waveOutPrepareHeader(out, &d.header, kHdr);
-    waveOutWrite(out, &d.header, kHdr);
+    waveOutPrepareHeader(out, &d.header, header_size);
+    waveOutWrite(out, &d.header, header_size);
     ASSERT_TRUE(wait_for(MM_WOM_DONE, 4));
     EXPECT_EQ(path->played().size(), played + 50);
     EXPECT_EQ(path->played().back(), 9);
@@ -168,7 +168,7 @@ TEST_F(WaveDevice, OutputResetHandsBackEveryQueuedHeaderAtOnceAndCloseWaitsForIt
     // Closed: every later call fails and nothing more is reported.
     EXPECT_EQ(waveOutClose(out), MMSYSERR_INVALHANDLE);
     EXPECT_EQ(waveOutReset(out), MMSYSERR_INVALHANDLE);
-    EXPECT_EQ(waveOutWrite(out, &d.header, kHdr), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(waveOutWrite(out, &d.header, header_size), MMSYSERR_INVALHANDLE);
     platform::pump_for(500'000);
     EXPECT_EQ(count(MM_WOM_CLOSE), 1u);
     EXPECT_EQ(count(MM_WOM_DONE), 4u);
@@ -178,14 +178,14 @@ TEST_F(WaveDevice, CaptureFillsHeadersInQueueOrderOnlyAfterStart) {
     HWAVEIN in = open_in();
     Block a(528, 0xEE), b(528, 0xEE);
     for (Block* k : {&a, &b}) {
-        ASSERT_EQ(waveInAddBuffer(in, &k->header, kHdr), WAVERR_UNPREPARED);
-        waveInPrepareHeader(in, &k->header, kHdr);
+        ASSERT_EQ(waveInAddBuffer(in, &k->header, header_size), WAVERR_UNPREPARED);
+        waveInPrepareHeader(in, &k->header, header_size);
         k->header.dwBytesRecorded = 77;
-        ASSERT_EQ(waveInAddBuffer(in, &k->header, kHdr), MMSYSERR_NOERROR);
+        ASSERT_EQ(waveInAddBuffer(in, &k->header, header_size), MMSYSERR_NOERROR);
         EXPECT_EQ(k->header.dwFlags, DWORD(WHDR_PREPARED | WHDR_INQUEUE));
         EXPECT_EQ(k->header.dwBytesRecorded, 0u);
     }
-    EXPECT_EQ(waveInAddBuffer(in, &a.header, kHdr), WAVERR_STILLPLAYING);
+    EXPECT_EQ(waveInAddBuffer(in, &a.header, header_size), WAVERR_STILLPLAYING);
     platform::pump_for(1'000'000);
     EXPECT_EQ(count(MM_WIM_DATA), 0u) << "nothing is recorded before waveInStart";
     EXPECT_EQ(a.bytes[0], 0xEE);
@@ -210,14 +210,14 @@ TEST_F(WaveDevice, CaptureResetHandsBackWhatEachHeaderHolds) {
     HWAVEIN in = open_in();
     Block a(528), b(528), c(528);
     for (Block* k : {&a, &b, &c}) {
-        waveInPrepareHeader(in, &k->header, kHdr);
-        waveInAddBuffer(in, &k->header, kHdr);
+        waveInPrepareHeader(in, &k->header, header_size);
+        waveInAddBuffer(in, &k->header, header_size);
     }
     waveInStart(in);
     platform::pump_for(60'000); // 661 bytes: a full, b partly
     ASSERT_EQ(count(MM_WIM_DATA), 1u);
     EXPECT_EQ(waveInClose(in), WAVERR_STILLPLAYING);
-    EXPECT_EQ(waveInUnprepareHeader(in, &b.header, kHdr), WAVERR_STILLPLAYING);
+    EXPECT_EQ(waveInUnprepareHeader(in, &b.header, header_size), WAVERR_STILLPLAYING);
 
     ASSERT_EQ(waveInReset(in), MMSYSERR_NOERROR);
     ASSERT_TRUE(wait_for(MM_WIM_DATA, 3));
@@ -230,7 +230,7 @@ TEST_F(WaveDevice, CaptureResetHandsBackWhatEachHeaderHolds) {
     EXPECT_EQ(c.header.dwFlags, DWORD(WHDR_PREPARED | WHDR_DONE));
 
     // Reset also stops: a header queued now stays empty until the next start.
-    waveInAddBuffer(in, &a.header, kHdr);
+    waveInAddBuffer(in, &a.header, header_size);
     platform::pump_for(500'000);
     EXPECT_EQ(count(MM_WIM_DATA), 3u);
     EXPECT_EQ(a.header.dwBytesRecorded, 0u);
@@ -254,12 +254,12 @@ TEST_F(WaveDevice, BytesArrivingWithNoHeaderQueuedAreLost) {
         tone.push_back(std::make_unique<Block>(4096));
         for (uint64_t j = 0; j < 4096; ++j)
             tone.back()->bytes[j] = pattern(i * 4096 + j);
-        waveOutPrepareHeader(out, &tone.back()->header, kHdr);
-        waveOutWrite(out, &tone.back()->header, kHdr);
+        waveOutPrepareHeader(out, &tone.back()->header, header_size);
+        waveOutWrite(out, &tone.back()->header, header_size);
     }
     Block cap(528);
-    waveInPrepareHeader(in, &cap.header, kHdr);
-    waveInAddBuffer(in, &cap.header, kHdr);
+    waveInPrepareHeader(in, &cap.header, header_size);
+    waveInAddBuffer(in, &cap.header, header_size);
     std::vector<uint8_t> first;
     uint64_t requeued_at = 0;
     on_report() = [&](const Report& r) {
@@ -268,7 +268,7 @@ TEST_F(WaveDevice, BytesArrivingWithNoHeaderQueuedAreLost) {
         first = cap.bytes;
         platform::schedule_at(platform::now_us() + 100'000, [&] {
             requeued_at = path->delivered_bytes();
-            waveInAddBuffer(in, &cap.header, kHdr);
+            waveInAddBuffer(in, &cap.header, header_size);
         });
     };
     waveInStart(in);
@@ -276,7 +276,7 @@ TEST_F(WaveDevice, BytesArrivingWithNoHeaderQueuedAreLost) {
 
     // Output and capture share the path's clock: captured byte i is played byte i - latency.
     const uint64_t lat = uint64_t(path->latency());
-    ASSERT_EQ(lat, uint64_t(radio_path::RadioPath::kShifterDelay));
+    ASSERT_EQ(lat, uint64_t(radio_path::RadioPath::shifter_delay));
     EXPECT_EQ(first[lat - 1], 128);
     EXPECT_EQ(first[lat], pattern(0));
     EXPECT_EQ(first[527], pattern(527 - lat));

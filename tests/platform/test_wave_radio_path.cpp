@@ -9,8 +9,8 @@ using namespace wave_test;
 
 namespace {
 
-constexpr UINT kHdr = sizeof(WAVEHDR);
-constexpr double kRate = 11025.0;
+constexpr UINT header_size = sizeof(WAVEHDR);
+constexpr double sample_rate = 11025.0;
 
 using Source = std::function<uint8_t(uint64_t)>;
 
@@ -23,14 +23,14 @@ class Loopback : public WaveTest {
         out_ = open_out();
         for (auto& b : capture_) {
             b = std::make_unique<Block>(528);
-            waveInPrepareHeader(in_, &b->header, kHdr);
-            waveInAddBuffer(in_, &b->header, kHdr);
+            waveInPrepareHeader(in_, &b->header, header_size);
+            waveInAddBuffer(in_, &b->header, header_size);
         }
         on_report() = [this](const Report& r) { react(r); };
         waveInStart(in_);
         for (auto& b : tone_) {
             b = std::make_unique<Block>(4096);
-            waveOutPrepareHeader(out_, &b->header, kHdr);
+            waveOutPrepareHeader(out_, &b->header, header_size);
             refill(&b->header);
         }
     }
@@ -53,14 +53,14 @@ class Loopback : public WaveTest {
         if (r.msg == MM_WIM_DATA) {
             captured.insert(captured.end(), h->lpData, h->lpData + h->dwBytesRecorded);
             if (!stopping_)
-                waveInAddBuffer(in_, h, kHdr);
+                waveInAddBuffer(in_, h, header_size);
         }
     }
 
     void refill(WAVEHDR* h) {
         for (DWORD i = 0; i < h->dwBufferLength; ++i)
             h->lpData[i] = char(source_(written_++));
-        last_write_ = waveOutWrite(out_, h, kHdr);
+        last_write_ = waveOutWrite(out_, h, header_size);
     }
 
     // Where `needle` (a stretch of what was played) first shows up in the capture.
@@ -93,7 +93,7 @@ uint8_t noise_byte(uint64_t i) {
 
 Source two_tone(double amplitude) {
     return [amplitude](uint64_t i) {
-        double t = 2.0 * std::numbers::pi * 1000.0 * double(i) / kRate;
+        double t = 2.0 * std::numbers::pi * 1000.0 * double(i) / sample_rate;
         return uint8_t(std::lround(128.0 + amplitude * (std::sin(t) + std::sin(2.0 * t))));
     };
 }
@@ -152,7 +152,7 @@ TEST_F(Loopback, AnOffsetMovesEveryComponentByDfAsSsbDoes) {
         begin(two_tone(50.0));
         platform::pump_for(3'000'000);
         end();
-        ASSERT_GE(captured.size(), size_t(2.5 * kRate));
+        ASSERT_GE(captured.size(), size_t(2.5 * sample_rate));
         const size_t from = 5000, n = 2 * 11025; // a 2 s window, 0.5 Hz bins
 
         EXPECT_NEAR(peak_frequency(captured, from, n, 990.0, 1010.0, 0.02), 1000.0 + df, 0.03);
@@ -204,9 +204,9 @@ TEST_F(Loopback, TimeRunsAtTheNominalRate) {
     end();
 
     // Ten seconds consume 110250 bytes, give or take one 10 ms tick at each end.
-    EXPECT_NEAR(double(played), 10 * kRate, 2 * 111.0);
-    EXPECT_NEAR(double(delivered), 10 * kRate, 2 * 111.0);
-    EXPECT_NEAR(double(done), 10 * kRate / 4096, 1.0);
+    EXPECT_NEAR(double(played), 10 * sample_rate, 2 * 111.0);
+    EXPECT_NEAR(double(delivered), 10 * sample_rate, 2 * 111.0);
+    EXPECT_NEAR(double(done), 10 * sample_rate / 4096, 1.0);
     EXPECT_EQ(path->underrun_bytes(), 0u);
 }
 
@@ -237,7 +237,7 @@ TEST_F(Loopback, ADyingDeviceHandsBackItsHeadersRefusesWritesAndRecordsSilence) 
     platform::pump_for(4'000'000);
     EXPECT_EQ(count(MM_WOM_DONE), done_before);
     double recorded = double(captured.size() - captured_before);
-    EXPECT_NEAR(recorded, 4 * kRate, 4 * 528.0);
+    EXPECT_NEAR(recorded, 4 * sample_rate, 4 * 528.0);
     EXPECT_TRUE(std::all_of(captured.end() - 5000, captured.end(), [](uint8_t b) {
         return b == 128;
     })) << "a dead input records silence";

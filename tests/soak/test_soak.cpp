@@ -11,9 +11,9 @@
 #include <vector>
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitized = true; // their allocators hold freed memory back on purpose
+constexpr bool sanitized = true; // their allocators hold freed memory back on purpose
 #else
-constexpr bool kSanitized = false;
+constexpr bool sanitized = false;
 #endif
 
 namespace {
@@ -47,9 +47,9 @@ int soak_minutes() {
 using Soak = AppTest;
 
 TEST_F(Soak, TogglingEveryHalfSecondForAnHourKeepsMemoryAndWindowsFlat) {
-    constexpr int kWarmUpMinutes = 5;
+    constexpr int warm_up_minutes = 5;
     const int minutes = soak_minutes();
-    ASSERT_GT(minutes, kWarmUpMinutes + 2);
+    ASSERT_GT(minutes, warm_up_minutes + 2);
     path->set_recording(false); // the path's own copy of the tone would grow for ever
 
     std::vector<double> at_hours;
@@ -67,7 +67,7 @@ TEST_F(Soak, TogglingEveryHalfSecondForAnHourKeepsMemoryAndWindowsFlat) {
             // An even number of presses each minute: the tone is off again by now.
             EXPECT_EQ(button(dialog), "On") << "minute " << minute;
             EXPECT_EQ(reference_area(dialog), "Scope1");
-            if (minute >= kWarmUpMinutes) {
+            if (minute >= warm_up_minutes) {
                 at_hours.push_back(minute / 60.0);
                 rss_mb.push_back(resident_mb());
                 windows.push_back(platform::testing::window_count());
@@ -84,13 +84,13 @@ TEST_F(Soak, TogglingEveryHalfSecondForAnHourKeepsMemoryAndWindowsFlat) {
 
     ASSERT_GE(windows.size(), 2u);
     for (size_t i = 1; i < windows.size(); ++i) {
-        EXPECT_EQ(windows[i], windows[0]) << "windows after minute " << kWarmUpMinutes + i;
+        EXPECT_EQ(windows[i], windows[0]) << "windows after minute " << warm_up_minutes + i;
     }
     const double growth = slope(at_hours, rss_mb);
     std::printf("%d presses over %d virtual minutes; resident %.2f MB -> %.2f MB after warm-up, "
                 "growth %.3f MB per hour; %d windows throughout\n",
                 presses, minutes, rss_mb.front(), rss_mb.back(), growth, windows.front());
-    if (!kSanitized) {
+    if (!sanitized) {
         EXPECT_LT(growth, 1.0) << "MB per hour";
         EXPECT_LT(rss_mb.back() - rss_mb.front(), 1.0) << "MB";
     }

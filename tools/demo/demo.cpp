@@ -12,7 +12,7 @@
 
 namespace {
 
-const char kUsage[] =
+const char usage[] =
     "Usage: tavrene-demo [--df HZ] [--noise LEVEL] [--delay MS]\n"
     "\n"
     "Runs Tavrene with its output looped back to its input through a simulated SSB link.\n"
@@ -49,7 +49,7 @@ int parse(int argc, char** argv, Options& o) {
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
+            std::fputs(usage, stdout);
             return 0;
         }
         std::string value;

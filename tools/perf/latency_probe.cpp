@@ -29,7 +29,7 @@
 
 namespace {
 
-constexpr uint32_t kYellow = 0xFFFF64;
+constexpr uint32_t yellow = 0xFFFF64;
 
 // Columns between the leftmost and rightmost point of the XY figure now on view.
 int figure_span(HWND pane) {
@@ -41,7 +41,7 @@ int figure_span(HWND pane) {
     int right = -1;
     for (int y = 1; y <= 89; ++y) {
         for (int x = 1; x <= 89; ++x) {
-            if (pixels->at(x, y) == kYellow) {
+            if (pixels->at(x, y) == yellow) {
                 left = std::min(left, x);
                 right = std::max(right, x);
             }

@@ -18,8 +18,8 @@
 
 namespace {
 
-constexpr unsigned long kPaneGray = 0x808080;
-constexpr int kPainted = 2 * 89 * 80; // both panes, allowing for lines and points on them
+constexpr unsigned long pane_gray = 0x808080;
+constexpr int painted = 2 * 89 * 80; // both panes, allowing for lines and points on them
 
 int ignore_errors(Display*, XErrorEvent*) {
     return 0; // windows come and go while we look
@@ -48,7 +48,7 @@ int gray_pixels(Display* display, Window w) {
     int count = 0;
     for (int y = 0; y < image->height; ++y) {
         for (int x = 0; x < image->width; ++x) {
-            count += (XGetPixel(image, x, y) & 0xFFFFFF) == kPaneGray;
+            count += (XGetPixel(image, x, y) & 0xFFFFFF) == pane_gray;
         }
     }
     XDestroyImage(image);
@@ -67,7 +67,7 @@ bool dialog_painted(Display* display, const std::string& caption) {
     bool found = false;
     for (unsigned i = 0; i < count && !found; ++i) {
         found = has_caption(display, children[i], caption) &&
-                gray_pixels(display, children[i]) >= kPainted;
+                gray_pixels(display, children[i]) >= painted;
     }
     if (children != nullptr) {
         XFree(children);

@@ -9,27 +9,27 @@ namespace radio_path {
 
 using platform::wave::InputFeed;
 using platform::wave::InputStream;
-using platform::wave::kRate;
-using platform::wave::kSilence;
 using platform::wave::OutputFeed;
 using platform::wave::OutputStream;
+using platform::wave::sample_rate;
+using platform::wave::silence_byte;
 
 namespace {
 
-constexpr int kTaps = 2 * RadioPath::kShifterDelay + 1;
-constexpr uint32_t kLineMask = RadioPath::kMaxDelay;
+constexpr int tap_count = 2 * RadioPath::shifter_delay + 1;
+constexpr uint32_t line_mask = RadioPath::max_delay;
 
 // Ideal Hilbert transformer 2/(pi n) at odd n, Blackman window, stored so that tap j meets the
 // window's sample j (oldest first): the transform of the centre sample is their dot product.
 std::vector<double> hilbert_taps() {
-    std::vector<double> taps(kTaps, 0.0);
-    const int m = RadioPath::kShifterDelay;
-    for (int j = 0; j < kTaps; ++j) {
+    std::vector<double> taps(tap_count, 0.0);
+    const int m = RadioPath::shifter_delay;
+    for (int j = 0; j < tap_count; ++j) {
         int n = m - j;
         if (n % 2 == 0) {
             continue;
         }
-        double a = 2.0 * std::numbers::pi * j / (kTaps - 1);
+        double a = 2.0 * std::numbers::pi * j / (tap_count - 1);
         double w = 0.42 - 0.5 * std::cos(a) + 0.08 * std::cos(2.0 * a);
         taps[static_cast<size_t>(j)] = w * 2.0 / (std::numbers::pi * n);
     }
@@ -69,7 +69,7 @@ std::shared_ptr<RadioPath> RadioPath::create() {
 }
 
 RadioPath::RadioPath()
-    : line_(kLineMask + 1, 0.0), window_(2 * kTaps, 0.0), taps_(hilbert_taps()),
+    : line_(line_mask + 1, 0.0), window_(2 * tap_count, 0.0), taps_(hilbert_taps()),
       pacer_([this](size_t n) { tick(n); }) {}
 
 RadioPath::~RadioPath() {
@@ -101,12 +101,12 @@ void RadioPath::set_noise(double rms, uint32_t seed) {
 }
 
 void RadioPath::set_delay_ms(double ms) {
-    double samples = std::round(ms * kRate / 1000.0);
-    delay_ = static_cast<int>(std::clamp(samples, 0.0, double(kMaxDelay)));
+    double samples = std::round(ms * sample_rate / 1000.0);
+    delay_ = static_cast<int>(std::clamp(samples, 0.0, double(max_delay)));
 }
 
 int RadioPath::latency() const {
-    return delay_ + kShifterDelay;
+    return delay_ + shifter_delay;
 }
 
 void RadioPath::die_at(int64_t t_us) {
@@ -220,7 +220,7 @@ void RadioPath::tick(size_t n) {
     if (playing_) {
         underrun_ += n - got;
     }
-    std::fill(block_.begin() + long(got), block_.end(), kSilence);
+    std::fill(block_.begin() + long(got), block_.end(), silence_byte);
     for (uint8_t& b : block_) {
         b = carry(b);
     }
@@ -231,29 +231,29 @@ void RadioPath::tick(size_t n) {
 }
 
 uint8_t RadioPath::carry(uint8_t played) {
-    line_[line_pos_ & kLineMask] = double(played) - kSilence;
-    double x = line_[(line_pos_ - uint32_t(delay_)) & kLineMask];
+    line_[line_pos_ & line_mask] = double(played) - silence_byte;
+    double x = line_[(line_pos_ - uint32_t(delay_)) & line_mask];
     ++line_pos_;
 
-    window_pos_ = (window_pos_ + 1) % kTaps;
-    window_[window_pos_] = window_[window_pos_ + kTaps] = x;
-    const double* w = &window_[window_pos_ + 1]; // oldest first, newest at kTaps - 1
+    window_pos_ = (window_pos_ + 1) % tap_count;
+    window_[window_pos_] = window_[window_pos_ + tap_count] = x;
+    const double* w = &window_[window_pos_ + 1]; // oldest first, newest at tap_count - 1
 
-    double y = w[kShifterDelay];
+    double y = w[shifter_delay];
     if (df_ != 0.0) {
         double xh = 0.0;
-        for (int j = 0; j < kTaps; ++j) {
+        for (int j = 0; j < tap_count; ++j) {
             xh += taps_[size_t(j)] * w[j];
         }
         y = y * std::cos(phase_) - xh * std::sin(phase_);
-        phase_ += 2.0 * std::numbers::pi * df_ / kRate;
+        phase_ += 2.0 * std::numbers::pi * df_ / sample_rate;
         phase_ -= 2.0 * std::numbers::pi * std::floor(phase_ / (2.0 * std::numbers::pi));
     }
     y *= gain_;
     if (noise_ > 0.0) {
         y += noise_ * gauss_(rng_);
     }
-    return static_cast<uint8_t>(std::clamp(std::lround(y) + kSilence, 0L, 255L));
+    return static_cast<uint8_t>(std::clamp(std::lround(y) + silence_byte, 0L, 255L));
 }
 
 } // namespace radio_path

@@ -17,8 +17,8 @@ class RadioPath final : public platform::wave::Backend,
                         public std::enable_shared_from_this<RadioPath> {
   public:
     // Samples the shifter delays everything by, whatever df is.
-    static constexpr int kShifterDelay = 63;
-    static constexpr int kMaxDelay = (1 << 17) - 1; // samples, about 11.9 s
+    static constexpr int shifter_delay = 63;
+    static constexpr int max_delay = (1 << 17) - 1; // samples, about 11.9 s
 
     static std::shared_ptr<RadioPath> create();
     ~RadioPath() override;
@@ -84,7 +84,7 @@ class RadioPath final : public platform::wave::Backend,
     uint64_t taken_ = 0; // bytes taken from the output since it opened or was reset
     bool input_started_ = false;
 
-    std::vector<double> line_; // delay line, a ring of kMaxDelay + 1
+    std::vector<double> line_; // delay line, a ring of max_delay + 1
     uint32_t line_pos_ = 0;
     std::vector<double> window_; // shifter input, twice over so the taps see it contiguous
     size_t window_pos_ = 0;
