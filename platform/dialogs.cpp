@@ -119,6 +119,82 @@ void clicked(HWND control) {
 }
 
 } // namespace dialog
+
+namespace {
+
+// The dialog window from its template, with its controls, initialised and (if the template says
+// so) shown; null when it could not be made. One ended during WM_INITDIALOG is returned all the
+// same, for the modal loop to collect its result.
+HWND create_dialog(HINSTANCE instance, const resources::DialogTemplate& tpl, DLGPROC dialog_proc,
+                   LPARAM init_param) {
+    const int font_pixels = tpl.font_points > 0 ? mul_div(tpl.font_points, 96, 72) : 12;
+    Window proto;
+    proto.kind = Kind::Dialog;
+    proto.class_name = "#32770";
+    proto.dialog_proc = dialog_proc;
+    proto.instance = instance;
+    proto.style = tpl.style & ~static_cast<DWORD>(WS_VISIBLE); // shown after WM_INITDIALOG
+    proto.ex_style = tpl.ex_style;
+    proto.text = tpl.caption;
+    proto.rect = to_pixels(tpl.x, tpl.y, tpl.cx, tpl.cy, font_pixels);
+    Window* d = create(std::move(proto), nullptr);
+    const HWND hwnd = d->handle;
+    host::create_dialog_widget(*d, tpl.font_face, font_pixels);
+    if (!d->widget) {
+        destroy(hwnd);
+        return nullptr;
+    }
+
+    HWND first_tab_stop = nullptr;
+    for (const resources::Control& c : tpl.controls) {
+        Window control;
+        control.kind = Kind::Control;
+        control.class_name = c.class_name;
+        control.instance = instance;
+        control.id = c.id;
+        control.style = c.style;
+        control.ex_style = c.ex_style;
+        control.text = c.text;
+        control.rect = to_pixels(c.x, c.y, c.cx, c.cy, font_pixels);
+        Window* made = create(std::move(control), hwnd);
+        host::create_control_widget(*made, *find(hwnd));
+        if (!first_tab_stop && (made->style & WS_TABSTOP) && made->visible) {
+            first_tab_stop = made->handle;
+        }
+    }
+
+    const LRESULT focus_default =
+        SendMessageA(hwnd, WM_INITDIALOG, reinterpret_cast<WPARAM>(first_tab_stop), init_param);
+    d = find(hwnd);
+    if (!d) {
+        return nullptr;
+    }
+    if (focus_default && first_tab_stop) {
+        if (Window* f = find(first_tab_stop)) {
+            host::focus(*f);
+        }
+    }
+    if (!d->dialog_ended && (tpl.style & WS_VISIBLE)) {
+        d->visible = true;
+        host::show_dialog(*d, (tpl.style & DS_CENTERMOUSE) != 0);
+    }
+    return hwnd;
+}
+
+// Runs the loop until the dialog is ended, then destroys it and returns its result.
+INT_PTR run_modal(HWND hwnd) {
+    Window* d = nullptr;
+    while ((d = find(hwnd)) && !d->dialog_ended) {
+        pump_once(true);
+    }
+    const INT_PTR result = d ? d->dialog_result : 0;
+    if (d) {
+        destroy(hwnd);
+    }
+    return result;
+}
+
+} // namespace
 } // namespace platform::win
 
 using namespace platform;
@@ -137,66 +213,8 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR template_name, HWND ow
     if (!tpl) {
         return -1;
     }
-    const int font_pixels = tpl->font_points > 0 ? win::mul_div(tpl->font_points, 96, 72) : 12;
-
-    Window proto;
-    proto.kind = Kind::Dialog;
-    proto.class_name = "#32770";
-    proto.dialog_proc = dialog_proc;
-    proto.instance = instance;
-    proto.style = tpl->style & ~static_cast<DWORD>(WS_VISIBLE); // shown after WM_INITDIALOG
-    proto.ex_style = tpl->ex_style;
-    proto.text = tpl->caption;
-    proto.rect = win::to_pixels(tpl->x, tpl->y, tpl->cx, tpl->cy, font_pixels);
-    Window* d = win::create(std::move(proto), nullptr);
-    const HWND hwnd = d->handle;
-    win::host::create_dialog_widget(*d, tpl->font_face, font_pixels);
-    if (!d->widget) {
-        win::destroy(hwnd);
-        return -1;
-    }
-
-    HWND first_tab_stop = nullptr;
-    for (const resources::Control& c : tpl->controls) {
-        Window control;
-        control.kind = Kind::Control;
-        control.class_name = c.class_name;
-        control.instance = instance;
-        control.id = c.id;
-        control.style = c.style;
-        control.ex_style = c.ex_style;
-        control.text = c.text;
-        control.rect = win::to_pixels(c.x, c.y, c.cx, c.cy, font_pixels);
-        Window* made = win::create(std::move(control), hwnd);
-        win::host::create_control_widget(*made, *find(hwnd));
-        if (!first_tab_stop && (made->style & WS_TABSTOP) && made->visible) {
-            first_tab_stop = made->handle;
-        }
-    }
-
-    const LRESULT focus_default =
-        SendMessageA(hwnd, WM_INITDIALOG, reinterpret_cast<WPARAM>(first_tab_stop), init_param);
-    d = find(hwnd);
-    if (!d) {
-        return -1;
-    }
-    if (focus_default && first_tab_stop) {
-        if (Window* f = find(first_tab_stop)) {
-            win::host::focus(*f);
-        }
-    }
-    if (!d->dialog_ended && (tpl->style & WS_VISIBLE)) {
-        d->visible = true;
-        win::host::show_dialog(*d, (tpl->style & DS_CENTERMOUSE) != 0);
-    }
-    while ((d = find(hwnd)) && !d->dialog_ended) {
-        pump_once(true);
-    }
-    const INT_PTR result = d ? d->dialog_result : 0;
-    if (d) {
-        win::destroy(hwnd);
-    }
-    return result;
+    const HWND dialog = win::create_dialog(instance, *tpl, dialog_proc, init_param);
+    return dialog ? win::run_modal(dialog) : -1;
 }
 
 BOOL WINAPI EndDialog(HWND dialog, INT_PTR result) {
