@@ -91,15 +91,15 @@ tsan: $(TSAN_BUILD)/build.ninja
 # goes into docs/performance.md.
 SOAK_SECONDS ?= 600
 soak: test-deps build
-	tests/soak/soak_real.sh ./$(BUILD)/tavrene $(BUILD)/tools $(BUILD)/soak $(SOAK_SECONDS) 1 \
+	tests/soak/soak_real.sh ./$(BUILD)/tavrene $(BUILD) $(BUILD)/soak $(SOAK_SECONDS) 1 \
 	  $(BUILD)/soak-result.txt
 	{ echo "Last run, $$(date -u +'%Y-%m-%d %H:%M UTC'): $$(cat $(BUILD)/soak-result.txt)."; } | \
-	  tools/perf/put_section.sh soak docs/performance.md
+	  bench/put_section.sh soak docs/performance.md
 
 # The program's own figures, medians of PERF_RUNS runs, into docs/performance.md.
 PERF_RUNS ?= 5
 perf: test-deps build
-	tools/perf/perf.sh $(BUILD) docs/performance.md $(PERF_RUNS)
+	bench/perf.sh $(BUILD) docs/performance.md $(PERF_RUNS)
 
 bench: build
 	./$(BUILD)/bench/bench_dsp --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
@@ -108,7 +108,8 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 tidy: build
-	clang-tidy -p $(BUILD) --quiet $$(git ls-files 'dsp/*.cpp' 'panes/*.cpp' 'audio/*.cpp' 'app/*.cpp' 'platform/*.cpp' 'tools/*.cpp')
+	clang-tidy -p $(BUILD) --quiet $$(git ls-files 'dsp/*.cpp' 'panes/*.cpp' 'audio/*.cpp' 'app/*.cpp' 'platform/*.cpp' 'sim/*.cpp' \
+	  'demo/*.cpp' 'tools/*.cpp' 'bench/*.cpp')
 
 # The same application for Windows, cross-compiled with MinGW-w64: build-windows/tavrene.exe.
 WINDOWS_BUILD ?= build-windows

@@ -6,7 +6,7 @@
 #include "audio/capture.h"
 #include "panes/panes.h"
 #include "platform/loop.h"
-#include "platform/testing.h"
+#include "tests/support/testing.h"
 
 #include <gtest/gtest.h>
 

@@ -13,13 +13,13 @@ function(e2e_test name)
 endfunction()
 
 e2e_test(e2e_linux_session bash ${e2e_dir}/e2e_session.sh linux $<TARGET_FILE:tavrene>
-         ${CMAKE_BINARY_DIR}/tools ${e2e_artifacts} ${e2e_work}/linux_session)
+         ${CMAKE_BINARY_DIR}/tests/tools ${e2e_artifacts} ${e2e_work}/linux_session)
 # Alone, so that a busy machine does not starve the audio: Wine's waveform output in particular
 # drops what it could not play in time instead of leaving a gap.
 set_tests_properties(e2e_linux_session PROPERTIES RUN_SERIAL TRUE)
 e2e_test(e2e_linux_no_display bash ${e2e_dir}/e2e_no_display.sh $<TARGET_FILE:tavrene>)
 e2e_test(e2e_linux_display_lost bash ${e2e_dir}/e2e_display_lost.sh $<TARGET_FILE:tavrene>
-         ${CMAKE_BINARY_DIR}/tools ${e2e_work}/linux_display_lost)
+         ${CMAKE_BINARY_DIR}/tests/tools ${e2e_work}/linux_display_lost)
 e2e_test(e2e_linux_hardening bash ${e2e_dir}/e2e_hardening.sh $<TARGET_FILE:tavrene>
          ${CMAKE_BINARY_DIR}/compile_commands.json)
 e2e_test(e2e_install bash ${e2e_dir}/e2e_install.sh ${CMAKE_BINARY_DIR} ${e2e_work}/install)
@@ -34,7 +34,7 @@ set_tests_properties(e2e_windows_build PROPERTIES FIXTURES_SETUP windows_exe TIM
 e2e_test(e2e_wine_prefix bash ${e2e_dir}/e2e_wine_prefix.sh ${e2e_work}/wine)
 set_tests_properties(e2e_wine_prefix PROPERTIES FIXTURES_SETUP wine_prefix)
 e2e_test(e2e_wine_session bash ${e2e_dir}/e2e_retry.sh 2 bash ${e2e_dir}/e2e_session.sh wine
-         ${TAVRENE_WINDOWS_BUILD_DIR}/tavrene.exe ${CMAKE_BINARY_DIR}/tools ${e2e_artifacts}
+         ${TAVRENE_WINDOWS_BUILD_DIR}/tavrene.exe ${CMAKE_BINARY_DIR}/tests/tools ${e2e_artifacts}
          ${e2e_work}/wine_session ${e2e_work}/wine)
 set_tests_properties(e2e_wine_session PROPERTIES FIXTURES_REQUIRED "windows_exe;wine_prefix"
                      RUN_SERIAL TRUE)

@@ -38,7 +38,7 @@ APP=$E2E_LAST_PID
 WINDOW=
 window_shown() { WINDOW=$(e2e_find_window "SSB Tavrene Ver 1.2") && [ -n "$WINDOW" ]; }
 e2e_wait_until 20 window_shown || e2e_fail "the packaged program shows no window"
-"$BUILD/tools/x11_close/x11_close" "$WINDOW" || e2e_fail "could not send the close request"
+"$BUILD/tests/tools/x11_close/x11_close" "$WINDOW" || e2e_fail "could not send the close request"
 e2e_wait_exit "$APP" 10 || e2e_fail "the packaged program did not end on the close"
 [ "$E2E_EXIT_CODE" -eq 0 ] || e2e_fail "exit code $E2E_EXIT_CODE"
 e2e_log PASS

@@ -1,6 +1,6 @@
 // The screenshot checks, on pictures drawn here: they must find the dialog wherever it is, accept
 // the right panes and point at the pixel that is wrong otherwise.
-#include "tools/shot_check/screen.h"
+#include "tests/tools/shot_check/screen.h"
 
 #include "dsp/bandpass.h"
 #include "dsp/synth.h"

@@ -1,6 +1,6 @@
 // The recording check must pass a clean session and catch every way the tone can go wrong:
 // a lost, repeated or altered block, a restart from the wrong phase, a click in the silence.
-#include "tools/tone_check/recording.h"
+#include "tests/tools/tone_check/recording.h"
 
 #include "dsp/synth.h"
 

@@ -2,7 +2,7 @@
 // the template, draws into a child, runs a timer and ends the dialog on its own.
 #include "platform/host.h"
 #include "platform/loop.h"
-#include "platform/testing.h"
+#include "tests/support/testing.h"
 #include "platform/win32.h"
 
 #include <gtest/gtest.h>

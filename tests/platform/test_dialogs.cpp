@@ -3,7 +3,7 @@
 // EndDialog.
 #include "platform/host.h"
 #include "platform/loop.h"
-#include "platform/testing.h"
+#include "tests/support/testing.h"
 #include "platform/win32.h"
 
 #include <QDir>

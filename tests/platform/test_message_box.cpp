@@ -1,6 +1,6 @@
 // MessageBoxA keeps the loop running while it is open; MessageBeep is counted.
 #include "platform/loop.h"
-#include "platform/testing.h"
+#include "tests/support/testing.h"
 #include "platform/win32.h"
 
 #include <QAbstractButton>

@@ -2,7 +2,7 @@
 // paints, no queued-up ticks, the schedule of late ticks, pointer input, service tasks and
 // cross-thread calls. Reference figures were taken from the same cases run under Wine.
 #include "platform/loop.h"
-#include "platform/testing.h"
+#include "tests/support/testing.h"
 #include "platform/win32.h"
 
 #include <gtest/gtest.h>

@@ -5,7 +5,7 @@
 #include "platform/loop.h"
 #include "platform/wave_backend.h"
 #include "platform/win32.h"
-#include "tools/radio_path/radio_path.h"
+#include "sim/radio_path.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Conformance of windows and messages: creation, the tree, posted-message order, paint
 // priority, erase and the bordered client area.
 #include "platform/loop.h"
-#include "platform/testing.h"
+#include "tests/support/testing.h"
 #include "platform/win32.h"
 
 #include <gtest/gtest.h>

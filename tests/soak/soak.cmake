@@ -4,7 +4,8 @@
 set(soak_dir ${CMAKE_CURRENT_LIST_DIR})
 add_executable(test_soak ${soak_dir}/test_soak.cpp ${CMAKE_CURRENT_SOURCE_DIR}/app/app_fixture.cpp
                qt_test_main.cpp)
-target_link_libraries(test_soak PRIVATE tavrene_app tavrene_radio_path GTest::gtest)
+target_link_libraries(test_soak PRIVATE tavrene_app tavrene_radio_path tavrene_testing
+                      GTest::gtest)
 # Under the sanitizers (slower, and their allocators keep freed memory) a quarter of an hour
 # checks windows and button states; resident memory is judged in the plain build only.
 if(TAVRENE_SANITIZE)
@@ -19,7 +20,7 @@ set_tests_properties(soak_virtual_hour PROPERTIES LABELS "soak" TIMEOUT 180
 # The real program for 20 s of real time. The growth bound is loose: 20 s cannot resolve 1 MB/h
 # (`make soak` runs long enough to); this catches gross leaks, lost windows and a stuck button.
 add_test(NAME soak_real_program
-         COMMAND bash ${soak_dir}/soak_real.sh $<TARGET_FILE:tavrene> ${CMAKE_BINARY_DIR}/tools
+         COMMAND bash ${soak_dir}/soak_real.sh $<TARGET_FILE:tavrene> ${CMAKE_BINARY_DIR}
                  ${CMAKE_BINARY_DIR}/soak/short 20 100)
 set_tests_properties(soak_real_program PROPERTIES LABELS "soak;no-sanitizer" TIMEOUT 90
                      RUN_SERIAL TRUE)

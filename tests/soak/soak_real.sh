@@ -4,9 +4,11 @@
 # are sampled every few seconds; growth per hour is the least-squares slope of resident memory
 # after the first fifth of the run (warm-up). Fails when the program dies, stops answering the
 # button, leaves windows behind or grows faster than MAX_MB_PER_HOUR.
-# Usage: soak_real.sh PROGRAM TOOLS_BUILD_DIR WORK_DIR SECONDS MAX_MB_PER_HOUR [RESULT_FILE]
+# Usage: soak_real.sh PROGRAM BUILD_DIR WORK_DIR SECONDS MAX_MB_PER_HOUR [RESULT_FILE]
 PROGRAM=${1:?program}
-TOOLS=${2:?tools folder}
+BUILD=${2:?build folder}
+TOOLS=$BUILD/tests/tools
+PROBES=$BUILD/bench
 E2E_WORK=${3:?work folder}
 SECONDS_TO_RUN=${4:?seconds}
 MAX_GROWTH=${5:?MB per hour}
@@ -15,7 +17,7 @@ rm -rf "$E2E_WORK"
 mkdir -p "$E2E_WORK"
 here=$(dirname "$0")
 . "$here/../e2e/lib.sh"
-. "$here/../../tools/perf/lib.sh"
+. "$here/../../bench/lib.sh"
 
 e2e_start_pulse
 e2e_start_xvfb

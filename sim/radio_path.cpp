@@ -1,4 +1,4 @@
-#include "tools/radio_path/radio_path.h"
+#include "sim/radio_path.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
 // tavrene-demo: the same program, its sound going round a simulated SSB link instead of a radio.
 #include "platform/host.h"
 #include "platform/wave_backend.h"
-#include "tools/radio_path/radio_path.h"
+#include "sim/radio_path.h"
 
 #include <cmath>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "tools/tone_check/recording.h"
+#include "tests/tools/tone_check/recording.h"
 
 #include "dsp/synth.h"
 

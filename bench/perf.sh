@@ -10,7 +10,8 @@
 BUILD=$(realpath "${1:?build folder}")
 DOC=$(realpath "${2:?docs/performance.md}")
 RUNS=${3:-5}
-TOOLS=$BUILD/tools
+TOOLS=$BUILD/tests/tools
+PROBES=$BUILD/bench
 E2E_WORK=$BUILD/perf
 rm -rf "$E2E_WORK"
 mkdir -p "$E2E_WORK"
@@ -55,7 +56,7 @@ done
 # The floor: a bare Qt window repainting one 91 x 91 pane every 10 ms, nothing else.
 : >"$E2E_WORK/floor"
 for ((run = 1; run <= 3; run++)); do
-    e2e_spawn "$TOOLS/perf/repaint_floor" 2>>"$E2E_WORK/program.log"
+    e2e_spawn "$PROBES/repaint_floor" 2>>"$E2E_WORK/program.log"
     FLOOR=$E2E_LAST_PID
     sleep 2
     t0=$(date +%s%N)
@@ -73,7 +74,7 @@ col_range() { awk -v c="$1" '{ print $c }' "$E2E_WORK/runs" | sort -g | awk 'NR 
 
 # In process: the same application code, real clock, on this display and the loopback.
 probe() {
-    "$TOOLS/perf/latency_probe" "$@" >"$E2E_WORK/probe-$1.txt" 2>&1 ||
+    "$PROBES/latency_probe" "$@" >"$E2E_WORK/probe-$1.txt" 2>&1 ||
         e2e_fail "latency_probe $*: $(tail -n 3 "$E2E_WORK/probe-$1.txt")"
     awk '$1 == "median" { print $3 }' "$E2E_WORK/probe-$1.txt"
 }
@@ -122,7 +123,7 @@ Real program: $RUNS runs; in-process probes as listed. Medians, with the range o
 
 For context, over the same ${CPU_SECONDS} s: Xvfb used $(col 3) % and PulseAudio $(col 4) % of one core
 (the display server's share of presenting the repaints, and the loopback's mixing). The floor,
-tools/perf/repaint_floor (a bare Qt window repainting one 91 x 91 pane every 10 ms, nothing
+bench/repaint_floor (a bare Qt window repainting one 91 x 91 pane every 10 ms, nothing
 else), used $(median <"$E2E_WORK/floor") % (range $(sort -g "$E2E_WORK/floor" | awk 'NR == 1 { a = $1 } { b = $1 } END { print a "-" b }') %, 3 runs). The close
 request ended the program in $(col 6) ms (median, including the tool that sends it).
 END

@@ -1,5 +1,5 @@
 // Hooks for driving and inspecting the user interface from tests and tools.
-#include "platform/testing.h"
+#include "tests/support/testing.h"
 
 #include "platform/host.h"
 #include "platform/loop.h"

@@ -1,6 +1,6 @@
 # The real program under the private X display and PulseAudio loopback of tests/e2e/lib.sh:
 # start it, find and press its On/Off button, read what the kernel says about it. Sourced after
-# tests/e2e/lib.sh; needs TOOLS (the build's tools folder).
+# tests/e2e/lib.sh; needs TOOLS (the test tools of the build) and PROBES (its bench folder).
 
 CAPTION="SSB Tavrene Ver 1.2"
 
@@ -11,7 +11,7 @@ real_start() {
     rm -f "$result"
     # The dialog centres itself on the pointer: keep it on the screen.
     xdotool mousemove --sync 240 180
-    e2e_spawn "$TOOLS/perf/startup_probe" "$CAPTION" 10000 "$result" "$1" >>"$E2E_WORK/program.log" 2>&1
+    e2e_spawn "$PROBES/startup_probe" "$CAPTION" 10000 "$result" "$1" >>"$E2E_WORK/program.log" 2>&1
     APP=$E2E_LAST_PID
     e2e_wait_until 15 test -s "$result" || e2e_fail "the start-up probe gave no result"
     STARTUP_MS=$(cat "$result")

@@ -1,4 +1,4 @@
-#include "tools/shot_check/screen.h"
+#include "tests/tools/shot_check/screen.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,7 +1,7 @@
 #!/bin/bash
 # Screenshots of tavrene-demo for the documentation: the window a few seconds after On, for
 # each offset given. Runs on a private Xvfb display; stops everything it started by PID.
-# Usage: tools/demo/screenshots.sh BUILD_DIR OUT_DIR [DF...]   (default offsets: 0 2)
+# Usage: demo/screenshots.sh BUILD_DIR OUT_DIR [DF...]   (default offsets: 0 2)
 set -euo pipefail
 
 build=$(realpath "${1:?build directory}")

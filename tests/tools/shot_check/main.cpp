@@ -3,7 +3,7 @@
 // shot_check playing SHOT.ppm X Y          tone on: reference pane and the figure-eight
 // shot_check button SHOT.ppm X Y           prints the On/Off button's centre on screen: "X Y"
 // Exit 0 when the picture is right, 1 when not (what is wrong on standard error), 2 on bad use.
-#include "tools/shot_check/screen.h"
+#include "tests/tools/shot_check/screen.h"
 
 #include <cstdio>
 #include <cstdlib>

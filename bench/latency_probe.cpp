@@ -12,9 +12,9 @@
 #include "audio/tone.h"
 #include "platform/host.h"
 #include "platform/loop.h"
-#include "platform/testing.h"
+#include "tests/support/testing.h"
 #include "platform/wave_backend.h"
-#include "tools/radio_path/radio_path.h"
+#include "sim/radio_path.h"
 
 #include <QApplication>
 

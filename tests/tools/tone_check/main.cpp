@@ -5,7 +5,7 @@
 // with nothing but silence around them and at least a quarter second of silence between them (so a
 // lost block inside one tone is not taken for the restart). Exit 0 when it holds, 1 when not, 2 on
 // bad use.
-#include "tools/tone_check/recording.h"
+#include "tests/tools/tone_check/recording.h"
 
 #include "dsp/synth.h"
 
