@@ -179,6 +179,39 @@ std::string check_silent_xy_pane(const Image& image, Point dialog_origin) {
     return {};
 }
 
+std::string check_horizontal_line(const Image& image, Point dialog_origin) {
+    const Point o = offset(dialog_origin, xy_pane_client);
+    const std::vector<Point> points = pixels_of(image, o, point_yellow);
+    if (points.empty()) {
+        return "XY pane: no figure pixels";
+    }
+    int left = pane_client_size, right = -1, top = pane_client_size, bottom = -1;
+    bool column_used[pane_client_size] = {};
+    for (const Point& p : points) {
+        left = std::min(left, p.x);
+        right = std::max(right, p.x);
+        top = std::min(top, p.y);
+        bottom = std::max(bottom, p.y);
+        column_used[p.x] = true;
+    }
+    int gaps = 0;
+    for (int x = left; x <= right; ++x) {
+        gaps += column_used[x] ? 0 : 1;
+    }
+    // Rows 43 and 44 and columns 10 to 77, with a pixel's leeway for the radio path.
+    const bool flat = top >= 42 && bottom <= 45;
+    const bool spans = left >= 8 && left <= 12 && right >= 75 && right <= 79;
+    if (!flat || !spans || gaps != 0) {
+        char text[200];
+        std::snprintf(text, sizeof text,
+                      "XY pane: not the horizontal line: %zu pixels in columns %d-%d, rows %d-%d, "
+                      "%d columns empty",
+                      points.size(), left, right, top, bottom, gaps);
+        return text;
+    }
+    return {};
+}
+
 std::string check_colour_only_in(const Image& image, Rgb colour, Point pane_origin) {
     for (int y = 0; y < image.height; ++y) {
         for (int x = 0; x < image.width; ++x) {
@@ -191,6 +224,37 @@ std::string check_colour_only_in(const Image& image, Rgb colour, Point pane_orig
         }
     }
     return {};
+}
+
+bool is_pane_mode(const std::string& mode) {
+    return mode == "idle" || mode == "playing" || mode == "silent" || mode == "f1-only";
+}
+
+std::string check_panes(const std::string& mode, const Image& image, Point dialog_origin) {
+    if (!is_pane_mode(mode)) {
+        return "unknown mode " + mode;
+    }
+    const Point xy = offset(dialog_origin, xy_pane_client);
+    const Point ref = offset(dialog_origin, reference_pane_client);
+    std::string problem;
+    if (mode == "idle") {
+        problem = check_idle_pane(image, dialog_origin);
+        if (problem.empty()) {
+            problem = check_silent_xy_pane(image, dialog_origin);
+        }
+        return problem.empty() ? check_colour_only_in(image, curve_green, ref) : problem;
+    }
+    problem = check_reference_pane(image, dialog_origin);
+    if (problem.empty()) {
+        if (mode == "playing") {
+            problem = check_figure_eight(image, dialog_origin);
+        } else if (mode == "silent") {
+            problem = check_silent_xy_pane(image, dialog_origin);
+        } else {
+            problem = check_horizontal_line(image, dialog_origin);
+        }
+    }
+    return problem.empty() ? check_colour_only_in(image, point_yellow, xy) : problem;
 }
 
 } // namespace shot_check
