@@ -8,7 +8,7 @@ CTEST_FLAGS ?= --output-on-failure --timeout 300 -j $(JOBS)
 
 # Debian packages the build and the tests need.
 PACKAGES := build-essential cmake ninja-build pkg-config \
-  qt6-base-dev qt6-multimedia-dev qt6-qpa-plugins libgl-dev \
+  qt6-base-dev qt6-qpa-plugins libgl-dev libpulse-dev \
   libgtest-dev libgmock-dev libbenchmark-dev clang clang-format clang-tidy \
   pulseaudio pulseaudio-utils xvfb xauth xdotool x11-utils imagemagick fonts-ipafont-gothic \
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine libx11-dev locales

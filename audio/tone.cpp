@@ -38,13 +38,21 @@ bool allocate_tone_memory() {
     return true;
 }
 
-void fill_and_queue(WAVEHDR* hdr) {
-    dsp::fill_tone_block(reinterpret_cast<unsigned char*>(hdr->lpData), dsp::base_frequency_hz);
-    waveOutWrite(tone_device, hdr, sizeof(WAVEHDR));
-}
-
 bool any_header_prepared() {
     return ((tone_header[0]->dwFlags | tone_header[1]->dwFlags) & WHDR_PREPARED) != 0;
+}
+
+void fill_and_queue(WAVEHDR* hdr) {
+    dsp::fill_tone_block(reinterpret_cast<unsigned char*>(hdr->lpData), dsp::base_frequency_hz);
+    if (waveOutWrite(tone_device, hdr, sizeof(WAVEHDR)) == MMSYSERR_NOERROR) {
+        return;
+    }
+    // The device is gone (unplugged, sound server stopped). Stop the tone as Off does, so the
+    // button never reads "Off" while nothing is sent; this block never left, so it counts as
+    // handed back. The next press reports the missing device.
+    tone_stopping = true;
+    waveOutReset(tone_device);
+    tone_block_done(hdr);
 }
 
 } // namespace

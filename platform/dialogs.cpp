@@ -1,9 +1,9 @@
-// The dialog manager: a template from the resource script becomes a dialog window with native
+// The dialog manager: a template from the compiled resources becomes a dialog window with native
 // controls laid out in dialog units; the modal loop runs until EndDialog; keys and close
 // requests are mapped the Win32 way.
+#include "platform/dialog_template.h"
 #include "platform/host.h"
 #include "platform/loop.h"
-#include "platform/rc_template.h"
 #include "platform/windows_internal.h"
 
 #include <Qt>
@@ -146,7 +146,7 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR template_name, HWND ow
         (owner && !find(owner))) {
         return -1;
     }
-    const auto tpl = rc::find_dialog(rc::embedded_script(), template_name);
+    const auto tpl = resources::find_dialog(resources::embedded_resources(), template_name);
     if (!tpl) {
         return -1;
     }
@@ -170,13 +170,10 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR template_name, HWND ow
     }
 
     HWND first_tab_stop = nullptr;
-    for (const rc::Control& c : tpl->controls) {
+    for (const resources::Control& c : tpl->controls) {
         Window control;
         control.kind = Kind::Control;
-        const bool button = c.kind == rc::ControlKind::PushButton ||
-                            c.kind == rc::ControlKind::DefPushButton ||
-                            c.kind == rc::ControlKind::GroupBox;
-        control.class_name = button ? "Button" : "Static";
+        control.class_name = c.class_name;
         control.instance = instance;
         control.id = c.id;
         control.style = c.style;

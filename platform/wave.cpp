@@ -19,52 +19,6 @@ std::shared_ptr<Backend>& selected_backend() {
     return backend;
 }
 
-// A device that died keeps its application going at the nominal rate: written bytes are taken
-// and dropped, and capture records silence.
-class NullOutput final : public OutputStream {
-  public:
-    explicit NullOutput(OutputFeed& feed) : feed_(feed) {}
-    void queued() override {
-        if (!pacer_.running()) {
-            pacer_.start();
-        }
-    }
-    void reset() override { pacer_.stop(); }
-
-  private:
-    void take(size_t n) {
-        scratch_.resize(n);
-        if (feed_.pull(scratch_.data(), n) < n) {
-            pacer_.stop();
-        }
-    }
-
-    OutputFeed& feed_;
-    std::vector<uint8_t> scratch_;
-    Pacer pacer_{[this](size_t n) { take(n); }};
-};
-
-class NullInput final : public InputStream {
-  public:
-    explicit NullInput(InputFeed& feed) : feed_(feed) {}
-    void start() override {
-        if (!pacer_.running()) {
-            pacer_.start();
-        }
-    }
-    void stop() override { pacer_.stop(); }
-
-  private:
-    void give(size_t n) {
-        silence_.assign(n, kSilence);
-        feed_.deliver(silence_.data(), n);
-    }
-
-    InputFeed& feed_;
-    std::vector<uint8_t> silence_;
-    Pacer pacer_{[this](size_t n) { give(n); }};
-};
-
 // A failing stream is inside its own callback when it reports; it is destroyed a moment later.
 template <class Stream> void retire(std::unique_ptr<Stream> stream) {
     std::shared_ptr<Stream> last(std::move(stream));
@@ -89,27 +43,39 @@ struct Device {
 
 struct OutDevice final : Device, OutputFeed {
     std::unique_ptr<OutputStream> stream;
-    size_t offset = 0; // bytes of the front header already handed to the stream
+    bool lost = false;     // the host went away: nothing more can be written
+    size_t taking = 0;     // index in the queue of the first header not wholly taken
+    size_t taken = 0;      // bytes of that header already taken
+    uint64_t front_at = 0; // position of the queue's front header (bytes since start or reset)
 
     size_t pull(uint8_t* dst, size_t max) override {
-        size_t got = 0;
-        while (!queue.empty()) {
-            WAVEHDR* h = queue.front();
-            size_t n = std::min<size_t>(h->dwBufferLength - offset, max - got);
+        while (taking < queue.size()) {
+            const WAVEHDR* h = queue[taking];
+            const size_t n = std::min<size_t>(h->dwBufferLength - taken, max);
             if (n) {
-                std::memcpy(dst + got, h->lpData + offset, n);
+                std::memcpy(dst, h->lpData + taken, n);
             }
-            got += n;
-            offset += n;
-            if (offset < h->dwBufferLength) {
-                break;
+            taken += n;
+            if (taken == h->dwBufferLength) {
+                ++taking;
+                taken = 0;
             }
+            if (n || !max) {
+                return n;
+            }
+        }
+        return 0;
+    }
+
+    void played(uint64_t bytes) override {
+        while (taking > 0 && front_at + queue.front()->dwBufferLength <= bytes) {
+            WAVEHDR* h = queue.front();
+            front_at += h->dwBufferLength;
             queue.pop_front();
-            offset = 0;
+            --taking;
             hand_back(h);
             notify(hwnd, MM_WOM_DONE, handle, h);
         }
-        return got;
     }
 
     void return_all() {
@@ -119,12 +85,14 @@ struct OutDevice final : Device, OutputFeed {
             hand_back(h);
             notify(hwnd, MM_WOM_DONE, handle, h);
         }
-        offset = 0;
+        taking = 0;
+        taken = 0;
+        front_at = 0;
     }
 
     void failed() override {
         retire(std::move(stream));
-        stream = std::make_unique<NullOutput>(*this);
+        lost = true;
         return_all();
     }
 };
@@ -132,8 +100,25 @@ struct OutDevice final : Device, OutputFeed {
 struct InDevice final : Device, InputFeed {
     std::unique_ptr<InputStream> stream;
     bool started = false;
+    int64_t heard_at = 0; // when the host last delivered
+    TaskId watchdog = 0;
+    Pacer silence{[this](size_t n) { record_silence(n); }};
+
+    ~InDevice() { stop_watching(); }
 
     void deliver(const uint8_t* src, size_t n) override {
+        if (!started) {
+            return;
+        }
+        heard_at = now_us();
+        if (silence.running()) {
+            silence.stop();
+            watch();
+        }
+        fill(src, n);
+    }
+
+    void fill(const uint8_t* src, size_t n) {
         while (started && n && !queue.empty()) {
             WAVEHDR* h = queue.front();
             size_t k = std::min<size_t>(h->dwBufferLength - h->dwBytesRecorded, n);
@@ -145,6 +130,39 @@ struct InDevice final : Device, InputFeed {
                 complete_front();
             }
         }
+    }
+
+    void record_silence(size_t n) {
+        silence_bytes.assign(n, kSilence);
+        fill(silence_bytes.data(), n);
+    }
+
+    // Looks again when the input would have been quiet for the stall time.
+    void watch() {
+        if (watchdog) {
+            cancel_task(watchdog);
+        }
+        watchdog = schedule_at(heard_at + kInputStallUs, [this] {
+            watchdog = 0;
+            if (now_us() - heard_at >= kInputStallUs) {
+                silence.start(); // until the host delivers again
+            } else {
+                watch();
+            }
+        });
+    }
+
+    void start_watching() {
+        heard_at = now_us();
+        watch();
+    }
+
+    void stop_watching() {
+        if (watchdog) {
+            cancel_task(watchdog);
+        }
+        watchdog = 0;
+        silence.stop();
     }
 
     void complete_front() {
@@ -162,12 +180,14 @@ struct InDevice final : Device, InputFeed {
 
     void failed() override {
         retire(std::move(stream));
-        stream = std::make_unique<NullInput>(*this);
         return_all();
         if (started) {
-            stream->start();
+            stop_watching();
+            silence.start();
         }
     }
+
+    std::vector<uint8_t> silence_bytes;
 };
 
 struct Registry {
@@ -324,7 +344,7 @@ void set_backend(std::shared_ptr<Backend> backend) {
 std::shared_ptr<Backend> current_backend() {
     auto& b = selected_backend();
     if (!b) {
-        b = make_qt_backend();
+        b = make_pulse_backend();
     }
     return b;
 }
@@ -417,6 +437,9 @@ MMRESULT WINAPI waveOutUnprepareHeader(HWAVEOUT handle, LPWAVEHDR header, UINT s
 
 MMRESULT WINAPI waveOutWrite(HWAVEOUT handle, LPWAVEHDR header, UINT size) {
     OutDevice* dev = find(handle);
+    if (dev && dev->lost) {
+        return MMSYSERR_NODRIVER;
+    }
     if (MMRESULT r = enqueue(dev, header, size)) {
         return r;
     }
@@ -429,7 +452,9 @@ MMRESULT WINAPI waveOutReset(HWAVEOUT handle) {
     if (!dev) {
         return MMSYSERR_INVALHANDLE;
     }
-    dev->stream->reset();
+    if (dev->stream) {
+        dev->stream->reset();
+    }
     dev->return_all();
     return MMSYSERR_NOERROR;
 }
@@ -475,7 +500,12 @@ MMRESULT WINAPI waveInStart(HWAVEIN handle) {
     }
     if (!dev->started) {
         dev->started = true;
-        dev->stream->start();
+        if (dev->stream) {
+            dev->start_watching();
+            dev->stream->start();
+        } else {
+            dev->silence.start();
+        }
     }
     return MMSYSERR_NOERROR;
 }
@@ -486,7 +516,10 @@ MMRESULT WINAPI waveInReset(HWAVEIN handle) {
         return MMSYSERR_INVALHANDLE;
     }
     dev->started = false;
-    dev->stream->stop();
+    dev->stop_watching();
+    if (dev->stream) {
+        dev->stream->stop();
+    }
     dev->return_all();
     return MMSYSERR_NOERROR;
 }

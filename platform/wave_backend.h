@@ -1,7 +1,8 @@
 // The audio behind waveIn*/waveOut*. The device logic (wave.cpp) keeps the Win32 side: handles,
-// header queues, flags and notifications. A backend only moves bytes: an output stream pulls
-// queued bytes when its host can take them, an input stream delivers what its host recorded.
-// Every call in either direction happens on the user-interface thread.
+// header queues, flags and notifications. A backend only moves bytes: an output stream takes
+// queued bytes and says how far the host has played them, an input stream delivers what its host
+// recorded. Every call in either direction happens on the user-interface thread; a backend with
+// threads of its own hands over with run_on_ui_thread.
 #pragma once
 
 #include "platform/loop.h"
@@ -18,12 +19,17 @@ namespace platform::wave {
 inline constexpr int kRate = 11025;
 inline constexpr uint8_t kSilence = 128;
 
-// The device side of an open output, as its stream sees it.
+// The device side of an open output, as its stream sees it. Positions count bytes from the
+// stream's start or its last reset.
 class OutputFeed {
   public:
-    // Moves up to `max` queued bytes into `dst` and returns how many. A header whose last byte
-    // leaves is handed back to the application. Fewer than `max` means the queue ran dry.
+    // Moves up to `max` queued bytes into `dst` and returns how many. A take never runs past the
+    // end of a header, so every header ends where some take ended. Fewer than `max` bytes with
+    // nothing left queued means the queue ran dry.
     virtual size_t pull(uint8_t* dst, size_t max) = 0;
+    // The host has played the first `bytes` bytes taken: every header wholly inside them is
+    // handed back to the application.
+    virtual void played(uint64_t bytes) = 0;
     // The host is gone (server killed, device unplugged). The stream is destroyed soon after
     // and must not call the feed again.
     virtual void failed() = 0;
@@ -37,6 +43,7 @@ class InputFeed {
   public:
     // Recorded bytes, in order. They fill the queued headers; with no header queued they are lost.
     virtual void deliver(const uint8_t* src, size_t n) = 0;
+    // The host is gone for good; the device records silence from now on.
     virtual void failed() = 0;
 
   protected:
@@ -46,9 +53,9 @@ class InputFeed {
 class OutputStream {
   public:
     virtual ~OutputStream() = default;
-    // Bytes were queued: start pulling if not already doing so.
+    // Bytes were queued: take them when the host can.
     virtual void queued() = 0;
-    // Stop at once and drop whatever the host still holds.
+    // Stop at once and drop whatever the host still holds; positions start again from 0.
     virtual void reset() = 0;
 };
 
@@ -63,21 +70,26 @@ class InputStream {
 class Backend {
   public:
     virtual ~Backend() = default;
-    // The default device. MMSYSERR_BADDEVICEID when there is none. The feed outlives the stream.
+    // The default device. An error (MMSYSERR_BADDEVICEID when there is none) when the stream
+    // could not be made. The feed outlives the stream.
     virtual MMRESULT open_output(OutputFeed& feed, std::unique_ptr<OutputStream>& stream) = 0;
     virtual MMRESULT open_input(InputFeed& feed, std::unique_ptr<InputStream>& stream) = 0;
 };
 
 // Chooses the backend for devices opened from now on (null: back to the default, the host's
-// real audio through Qt Multimedia). Called by tests and tools before they open devices.
+// sound server through libpulse). Called by tests and tools before they open devices.
 void set_backend(std::shared_ptr<Backend> backend);
 std::shared_ptr<Backend> current_backend();
-std::shared_ptr<Backend> make_qt_backend();
+std::shared_ptr<Backend> make_pulse_backend();
 
 // Closes every open device at once, without notifications. Runs when the toolkit shuts down;
 // tests call it to start from a clean slate.
 void close_all();
 int open_device_count();
+
+// A started input that has delivered nothing for this long records silence at the nominal rate
+// until its host delivers again, so a stalled input never leaves stale bytes on view.
+inline constexpr int64_t kInputStallUs = 300'000;
 
 // Calls `on_bytes(n)` with the bytes due at the nominal rate since start(), every period of the
 // platform clock. Real time in the program, virtual time in tests.

@@ -24,8 +24,23 @@ void AppTest::TearDown() {
 int AppTest::run(std::function<void(HWND dialog)> drive) {
     // Each run registers the pane classes again, as a fresh process would.
     platform::testing::unregister_classes();
-    platform::testing::on_dialog_ready(std::move(drive));
-    return WinMain(platform::host_instance(), nullptr, const_cast<LPSTR>(""), SW_SHOWNORMAL);
+    platform::TaskId limit = 0;
+    platform::testing::on_dialog_ready([&](HWND dialog) {
+        drive(dialog);
+        // Once the test has done with it, the dialog must end by itself. One that stays open is
+        // a fault to report, not a hang until the test runner's timeout.
+        limit = platform::schedule_at(platform::now_us() + 5'000'000, [&limit, dialog] {
+            limit = 0;
+            ADD_FAILURE() << "the dialog was still open 5 s after the test left it";
+            EndDialog(dialog, -2);
+        });
+    });
+    const int code =
+        WinMain(platform::host_instance(), nullptr, const_cast<LPSTR>(""), SW_SHOWNORMAL);
+    if (limit) {
+        platform::cancel_task(limit);
+    }
+    return code;
 }
 
 void AppTest::press_and_wait(HWND dialog, const char* expected) {

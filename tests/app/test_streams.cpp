@@ -68,6 +68,7 @@ TEST_F(Streams, CloseWhilePlayingStopsTheToneThenEnds) {
         run_for_ms(500);
         played_at_close = path->played().size();
         platform::testing::close_box(dialog);
+        EXPECT_FALSE(path->input_started()) << "the close request leaves capture running";
         // Still there until the output device reports it has closed.
         EXPECT_TRUE(platform::testing::is_window(dialog));
         EXPECT_TRUE(tone_exit_pending);
@@ -156,6 +157,29 @@ TEST_F(Streams, NoOutputDeviceWarnsOnEveryPressAndKeepsTheButtonText) {
         EXPECT_EQ(box.caption, "Tavrene");
     }
     EXPECT_EQ(platform::testing::beep_count(), 3);
+}
+
+// The output goes away while the tone plays (device unplugged, server stopped): the blocks come
+// back, refilling them fails, and the tone stops as Off stops it, without a box of its own. The
+// next press finds no device and says so.
+TEST_F(Streams, AnOutputLostWhilePlayingStopsTheToneAsOffDoes) {
+    const int code = run([&](HWND dialog) {
+        press_and_wait(dialog, "Off");
+        run_for_ms(500);
+        path->die_at(platform::now_us() + 100'000);
+        EXPECT_TRUE(run_until([&] { return button(dialog) == "On"; }, 1000));
+        EXPECT_EQ(tone_device, nullptr);
+        EXPECT_EQ(reference_area(dialog), "Scope1");
+        EXPECT_TRUE(platform::testing::message_boxes().empty());
+        platform::testing::click(dialog, on_off_button_id);
+        run_for_ms(200);
+        EXPECT_EQ(button(dialog), "On");
+        platform::testing::close_box(dialog);
+    });
+    EXPECT_EQ(code, 0);
+    const auto boxes = platform::testing::message_boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Error opening waveform output audio device!");
 }
 
 // A heap whose n-th allocation fails, and which knows what is still held.

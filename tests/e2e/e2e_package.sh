@@ -15,11 +15,12 @@ DEB=$(find "$E2E_WORK/out" -maxdepth 1 -name 'tavrene_*.deb' | head -n 1)
 [ -n "$DEB" ] || e2e_fail "no .deb made"
 depends=$(dpkg-deb -f "$DEB" Depends)
 e2e_log "$(basename "$DEB"): Depends: $depends"
-for dep in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6multimedia6 \
+for dep in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libpulse0 \
     qt6-qpa-plugins; do
     tr ',|' '\n\n' <<<"$depends" | sed 's/(.*//; s/ //g' | grep -qxF "$dep" ||
         e2e_fail "the package does not depend on $dep"
 done
+! grep -qi multimedia <<<"$depends" || e2e_fail "the package still pulls in Qt Multimedia"
 dpkg-deb -c "$DEB" >"$E2E_WORK/contents"
 for f in ./usr/bin/tavrene ./usr/share/applications/tavrene.desktop \
     ./usr/share/icons/hicolor/32x32/apps/tavrene.png; do

@@ -1,8 +1,8 @@
-# The application in process on the host's real audio, with a private PulseAudio server that is
-# missing from the start or killed under the running program. One process per case: the toolkit
-# looks for the server once, when it starts.
+# The host's audio (libpulse) with a private sound server that is missing, has no devices, is
+# killed and started again under the running program, or whose input stops delivering. One
+# process per case, each with a server of its own.
 set(faults_dir ${CMAKE_CURRENT_LIST_DIR})
-add_executable(test_faults ${faults_dir}/test_sound_server.cpp
+add_executable(test_faults ${faults_dir}/test_sound_server.cpp ${faults_dir}/test_wave_pulse.cpp
                ${CMAKE_CURRENT_SOURCE_DIR}/app/app_fixture.cpp qt_test_main.cpp)
 target_link_libraries(test_faults PRIVATE tavrene_app tavrene_radio_path GTest::gtest)
 
@@ -14,6 +14,10 @@ function(fault_test name mode filter)
                        ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endfunction()
 
-fault_test(faults_no_sound_server none SoundServer.NoServerAtStartWarnsAndStaysUsable)
-fault_test(faults_server_killed_while_playing pulse SoundServer.ServerKilledWhileTheTonePlays)
+fault_test(faults_no_sound_server none
+           SoundServer.NoServerAtStartWarnsAndStaysUsable:PulseWave.WithoutAServerOrADevice*)
+fault_test(faults_sound_server_without_devices empty PulseWave.WithoutAServerOrADevice*)
+fault_test(faults_wave_on_loopback pulse PulseWave.OnALoopback*)
+fault_test(faults_server_killed_while_playing pulse SoundServer.ServerKilledWhileTheTonePlaysThenBack)
 fault_test(faults_server_killed_while_off pulse SoundServer.ServerKilledWhileTheToneIsOff)
+fault_test(faults_input_stops_delivering pulse SoundServer.AnInputThatStopsDelivering*)

@@ -1,7 +1,7 @@
 #!/bin/bash
 # The ThreadSanitizer build's threaded tests: the application in process (simulated path), the
-# host-audio wave tests and the sound-server faults, each on a fresh private PulseAudio loopback
-# (a killed server does not come back). Any report fails the run; TSAN_HALT=0 lets each test run
+# host-audio (libpulse) wave tests and the sound-server faults, each on a fresh private
+# PulseAudio server. Any report fails the run; TSAN_HALT=0 lets each test run
 # on and list every report.
 # Usage: run_tsan.sh TSAN_BUILD_DIR SUPPRESSIONS
 BUILD=$(realpath "${1:?tsan build folder}")
@@ -26,12 +26,14 @@ step() {
     fi
 }
 step app pulse "$BUILD/tsan/app" "$BUILD/tests/test_app"
-step wave_qt pulse "$BUILD/tsan/wave" "$BUILD/tests/test_platform" --gtest_filter='QtWave.*'
+step wave_pulse pulse "$BUILD/tsan/wave" "$BUILD/tests/test_faults" --gtest_filter='PulseWave.*'
 step no_server none "$BUILD/tsan/none" "$BUILD/tests/test_faults" \
-    --gtest_filter=SoundServer.NoServerAtStartWarnsAndStaysUsable
+    --gtest_filter='SoundServer.NoServerAtStartWarnsAndStaysUsable:PulseWave.*'
 step killed_playing pulse "$BUILD/tsan/killed1" "$BUILD/tests/test_faults" \
-    --gtest_filter=SoundServer.ServerKilledWhileTheTonePlays
+    --gtest_filter=SoundServer.ServerKilledWhileTheTonePlaysThenBack
 step killed_off pulse "$BUILD/tsan/killed2" "$BUILD/tests/test_faults" \
     --gtest_filter=SoundServer.ServerKilledWhileTheToneIsOff
+step input_stops pulse "$BUILD/tsan/input" "$BUILD/tests/test_faults" \
+    --gtest_filter='SoundServer.AnInputThatStopsDelivering*'
 echo "tsan: $passed passed, $failed failed"
 exit "$rc"

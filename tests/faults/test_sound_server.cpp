@@ -1,13 +1,15 @@
-// The application in process on the host's real audio (Qt Multimedia over a private PulseAudio
+// The application in process on the host's real audio (libpulse, over a private PulseAudio
 // server that with_pulse.sh starts, or none), driven with the real clock: what the user sees when
-// the sound server is missing or dies under it.
+// the sound server is missing, dies under it and comes back, or when the input stops delivering.
 #include "../app/app_fixture.h"
 
-#include <QAudioDevice>
-#include <QMediaDevices>
+#include <pulse/pulseaudio.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -23,15 +25,39 @@ class SoundServer : public AppTest {
     void SetUp() override {
         AppTest::SetUp();
         platform::use_virtual_clock(false);
-        platform::wave::set_backend(platform::wave::make_qt_backend());
+        platform::wave::set_backend(platform::wave::make_pulse_backend());
         // A box closes itself as if OK was pressed; a real user takes longer.
         platform::testing::dismiss_message_boxes_after(200'000);
     }
 
-    // The server's PID, exported by with_pulse.sh; 0 when this process runs without one.
+    // The server's PID, kept by with_pulse.sh; 0 when this process runs without one.
     static pid_t server_pid() {
-        const char* pid = std::getenv("TAVRENE_PULSE_PID");
-        return pid != nullptr ? static_cast<pid_t>(std::atoi(pid)) : 0;
+        const char* file = std::getenv("TAVRENE_PULSE_PIDFILE");
+        pid_t pid = 0;
+        if (file != nullptr) {
+            std::ifstream(file) >> pid;
+        }
+        return pid;
+    }
+
+    static bool have_loopback() {
+        const char* kind = std::getenv("TAVRENE_SOUND_SERVER");
+        return kind != nullptr && std::string(kind) == "loopback" && server_pid() > 0;
+    }
+
+    // Starts the server again (with_pulse.sh does it) and waits, bounded, until it answers.
+    static bool restart_server() {
+        const pid_t old = server_pid();
+        const char* supervisor = std::getenv("TAVRENE_PULSE_SUPERVISOR");
+        if (supervisor == nullptr || ::kill(std::atoi(supervisor), SIGUSR2) != 0) {
+            return false;
+        }
+        return run_until([&] { return server_pid() != old && server_pid() > 0; }, 10'000);
+    }
+
+    // pactl against the private server, bounded in time.
+    static bool pactl(const std::string& args) {
+        return std::system(("timeout 5 pactl " + args).c_str()) == 0;
     }
 
     // Kills the server the hard way and waits (bounded) until it is gone.
@@ -126,11 +152,63 @@ class SoundServer : public AppTest {
     }
 };
 
+// Kills the program's record stream on the server (pactl has no command for it), found by the
+// names the user sees in the sound settings. True when exactly one was found and killed.
+bool kill_record_stream() {
+    pa_mainloop* loop = pa_mainloop_new();
+    pa_context* context = pa_context_new(pa_mainloop_get_api(loop), "tavrene-test");
+    pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr);
+    // Runs the loop until `done` or 2 s have passed.
+    auto run = [&](const std::function<bool()>& done) {
+        for (int i = 0; i < 2000 && !done(); ++i) {
+            pa_mainloop_iterate(loop, 0, nullptr);
+            usleep(1000);
+        }
+        return done();
+    };
+    std::vector<uint32_t> found;
+    bool listed = false;
+    bool killed = false;
+    if (run([&] { return pa_context_get_state(context) == PA_CONTEXT_READY; })) {
+        struct Lookup {
+            std::vector<uint32_t>* found;
+            bool* listed;
+        } lookup{&found, &listed};
+        pa_operation_unref(pa_context_get_source_output_info_list(
+            context,
+            [](pa_context*, const pa_source_output_info* info, int eol, void* me) {
+                auto* l = static_cast<Lookup*>(me);
+                if (eol) {
+                    *l->listed = true;
+                    return;
+                }
+                const char* app = pa_proplist_gets(info->proplist, PA_PROP_APPLICATION_NAME);
+                if (app && std::string(app) == "Tavrene" &&
+                    std::string(info->name) == "Returned signal") {
+                    l->found->push_back(info->index);
+                }
+            },
+            &lookup));
+        if (run([&] { return listed; }) && found.size() == 1) {
+            pa_operation_unref(pa_context_kill_source_output(
+                context, found[0],
+                [](pa_context*, int success, void* me) { *static_cast<bool*>(me) = success; },
+                &killed));
+            run([&] { return killed; });
+        }
+    }
+    pa_context_disconnect(context);
+    pa_context_unref(context);
+    pa_mainloop_free(loop);
+    return killed;
+}
+
 // No server at all: the capture warning at start, a blank XY pane that keeps repainting, the
 // output warning on every press with the button unchanged, and a close that ends the program.
 TEST_F(SoundServer, NoServerAtStartWarnsAndStaysUsable) {
-    ASSERT_TRUE(QMediaDevices::audioOutputs().isEmpty() && QMediaDevices::audioInputs().isEmpty())
-        << "a sound server is reachable; run through with_pulse.sh none";
+    const char* kind = std::getenv("TAVRENE_SOUND_SERVER");
+    ASSERT_TRUE(kind != nullptr && std::string(kind) == "none")
+        << "run through with_pulse.sh none, which makes sure no server is reachable";
     run_and_check_close([&](HWND dialog) {
         EXPECT_EQ(box_texts(), std::vector<std::string>{kCaptureWarning});
         EXPECT_EQ(capture_block, nullptr);
@@ -158,66 +236,73 @@ TEST_F(SoundServer, NoServerAtStartWarnsAndStaysUsable) {
     }
 }
 
-// After the server dies the program must still answer every press. Whether a start then finds
-// no device (a warning, the button unchanged) or a device that has gone quiet ("Off") is up to
-// what the toolkit still lists; either way the button names what the next press does.
-void toggle_a_few_times(HWND dialog, std::vector<std::string>& seen) {
-    for (int i = 0; i < 4; ++i) {
-        const std::string result = SoundServer::toggle(dialog);
-        seen.push_back(result);
-        const bool on = tone_device != nullptr;
-        if (result == kOutputWarning) {
-            EXPECT_FALSE(on);
-            EXPECT_NE(SoundServer::button(dialog), "Off");
-        } else {
-            EXPECT_EQ(result, on ? "Off" : "On");
-            EXPECT_EQ(SoundServer::reference_area(dialog), on ? "Scope2" : "Scope1");
-        }
-        SoundServer::run_for_ms(300);
+// Whether the capture block now holds, byte for byte, a stretch of the tone that started at
+// `phase`: what comes back is exactly what was sent.
+bool capture_is_the_tone(double phase) {
+    static std::vector<unsigned char> tone;
+    static double tone_phase = -1.0;
+    if (tone_phase != phase) {
+        tone = AppTest::tone_from(phase, 8 * 11025);
+        tone_phase = phase;
     }
+    if (capture_block == nullptr) {
+        return false;
+    }
+    const unsigned char* block = capture_block;
+    return std::search(tone.begin(), tone.end(), block, block + 528) != tone.end();
 }
 
-TEST_F(SoundServer, ServerKilledWhileTheTonePlays) {
-    if (server_pid() == 0) {
-        GTEST_SKIP() << "needs the server from with_pulse.sh";
+// The tone plays, the server is killed: the tone stops as Off would stop it (the button reads
+// "On" and nothing claims to be sent), the figure collapses to the centre dot, and presses warn
+// that there is no output. The server comes back: capture follows by itself, and the next press
+// plays the tone, which comes back byte for byte.
+TEST_F(SoundServer, ServerKilledWhileTheTonePlaysThenBack) {
+    if (!have_loopback()) {
+        GTEST_SKIP() << "needs the server from with_pulse.sh pulse";
     }
-    std::vector<std::string> seen;
     run_and_check_close([&](HWND dialog) {
         HWND xy = xy_pane_of(dialog);
         ASSERT_TRUE(box_texts().empty());
         ASSERT_NE(capture_block, nullptr);
+        double phase = dsp::tone_phase();
         ASSERT_EQ(toggle(dialog), "Off");
-        // The tone goes round the loopback and draws the figure.
-        EXPECT_TRUE(run_until([&] { return figure(xy).span > 40; }, 3000));
+        EXPECT_TRUE(run_until([&] { return capture_is_the_tone(phase); }, 3000));
+        EXPECT_GT(figure(xy).span, 40);
 
         ASSERT_TRUE(kill_server());
+        const int64_t killed = platform::now_us();
+        EXPECT_TRUE(run_until([&] { return figure(xy).points == 1; }, 500))
+            << "the figure did not collapse to the centre dot";
+        std::printf("[ measured ] centre dot %.0f ms after the kill\n",
+                    double(platform::now_us() - killed) / 1000);
+        EXPECT_TRUE(run_until([&] { return button(dialog) == "On"; }, 1000));
+        EXPECT_EQ(tone_device, nullptr);
+        EXPECT_EQ(reference_area(dialog), "Scope1");
+        EXPECT_TRUE(box_texts().empty()) << "the lost output is reported at the next press";
         const int paints = platform::testing::paint_count(xy);
-        run_for_ms(500);
-        EXPECT_TRUE(box_texts().empty()) << "a running stream fails quietly";
-        EXPECT_EQ(button(dialog), "Off");
-        EXPECT_GT(platform::testing::paint_count(xy), paints + 20) << "the loop stalled";
-        EXPECT_LE(figure(xy).span, 2) << "nothing comes in any more";
+        run_for_ms(300);
+        EXPECT_GT(platform::testing::paint_count(xy), paints + 10) << "the loop stalled";
+        EXPECT_EQ(toggle(dialog), kOutputWarning);
+        EXPECT_EQ(figure(xy).points, 1) << "a stopped input must not show a figure";
 
-        toggle_a_few_times(dialog, seen);
-        // End with the tone on if it can be switched on: a close must stop it first.
-        if (tone_device == nullptr) {
-            toggle(dialog);
-        }
+        ASSERT_TRUE(restart_server());
+        const int64_t back = platform::now_us();
+        phase = dsp::tone_phase();
+        EXPECT_EQ(toggle(dialog), "Off");
+        EXPECT_TRUE(run_until([&] { return capture_is_the_tone(phase); }, 3000))
+            << "capture did not come back";
+        std::printf("[ measured ] exact capture %.0f ms after the server came back\n",
+                    double(platform::now_us() - back) / 1000);
         ask_to_close(dialog);
     });
     EXPECT_EQ(tone_device, nullptr);
-    std::printf("after the kill, presses gave:");
-    for (const auto& s : seen) {
-        std::printf(" \"%s\"", s.c_str());
-    }
-    std::printf("\n");
+    EXPECT_EQ(box_texts(), std::vector<std::string>{kOutputWarning});
 }
 
 TEST_F(SoundServer, ServerKilledWhileTheToneIsOff) {
-    if (server_pid() == 0) {
-        GTEST_SKIP() << "needs the server from with_pulse.sh";
+    if (!have_loopback()) {
+        GTEST_SKIP() << "needs the server from with_pulse.sh pulse";
     }
-    std::vector<std::string> seen;
     run_and_check_close([&](HWND dialog) {
         HWND xy = xy_pane_of(dialog);
         ASSERT_TRUE(box_texts().empty());
@@ -232,16 +317,57 @@ TEST_F(SoundServer, ServerKilledWhileTheToneIsOff) {
         EXPECT_TRUE(box_texts().empty());
         EXPECT_EQ(button(dialog), "On");
         EXPECT_GT(platform::testing::paint_count(xy), paints + 20) << "the loop stalled";
-
-        toggle_a_few_times(dialog, seen);
+        EXPECT_EQ(figure(xy).points, 1);
+        for (int i = 0; i < 2; ++i) {
+            EXPECT_EQ(toggle(dialog), kOutputWarning);
+            EXPECT_EQ(button(dialog), "On");
+        }
         ask_to_close(dialog);
     });
     EXPECT_EQ(tone_device, nullptr);
-    std::printf("after the kill, presses gave:");
-    for (const auto& s : seen) {
-        std::printf(" \"%s\"", s.c_str());
+}
+
+// The input stops delivering while the tone plays, in two ways a desktop produces: the source is
+// suspended, and the record stream is killed. Either way the figure collapses to the centre dot
+// within half a second and comes back by itself; the tone plays on throughout.
+TEST_F(SoundServer, AnInputThatStopsDeliveringNeverLeavesAFigureStanding) {
+    if (!have_loopback()) {
+        GTEST_SKIP() << "needs the server from with_pulse.sh pulse";
     }
-    std::printf("\n");
+    run_and_check_close([&](HWND dialog) {
+        HWND xy = xy_pane_of(dialog);
+        ASSERT_EQ(toggle(dialog), "Off");
+        ASSERT_TRUE(run_until([&] { return figure(xy).span > 40; }, 3000));
+
+        struct Stop {
+            const char* what;
+            std::string stop;
+            std::string resume; // empty: the program must connect again by itself
+        };
+        const Stop stops[] = {
+            {"suspended source", "suspend-source loopin 1", "suspend-source loopin 0"},
+            {"record stream killed", "", ""},
+        };
+        for (const Stop& s : stops) {
+            SCOPED_TRACE(s.what);
+            ASSERT_TRUE(s.stop.empty() ? kill_record_stream() : pactl(s.stop));
+            const int64_t stopped = platform::now_us();
+            EXPECT_TRUE(run_until([&] { return figure(xy).points == 1; }, 500))
+                << "the figure did not collapse to the centre dot";
+            const int64_t collapsed = platform::now_us();
+            EXPECT_EQ(button(dialog), "Off");
+            if (!s.resume.empty()) {
+                ASSERT_TRUE(pactl(s.resume));
+            }
+            EXPECT_TRUE(run_until([&] { return figure(xy).span > 40; }, 2000))
+                << "the figure did not come back";
+            std::printf("[ measured ] %s: centre dot after %.0f ms, figure back %.0f ms later\n",
+                        s.what, double(collapsed - stopped) / 1000,
+                        double(platform::now_us() - collapsed) / 1000);
+        }
+        EXPECT_TRUE(box_texts().empty());
+        ask_to_close(dialog);
+    });
 }
 
 } // namespace

@@ -1,21 +1,41 @@
 #!/bin/bash
 # Runs a command with a private sound server, or with none reachable at all.
-#   with_pulse.sh pulse|none WORK_DIR COMMAND...
-# pulse: a private PulseAudio loopback (null sink, its monitor as the default input); the command
-# finds it through the exported PULSE_* variables and TAVRENE_PULSE_PID holds the server's PID,
-# so that a test can kill it. none: the client is pointed at a socket that does not exist and
-# may not spawn a server of its own. Whatever was started is stopped by PID on the way out.
-MODE=${1:?pulse or none}
+#   with_pulse.sh pulse|empty|none WORK_DIR COMMAND...
+# pulse: a private PulseAudio loopback (null sink, its monitor as the default input). empty: a
+# server with no device at all. none: the client is pointed at a socket that does not exist and
+# may not spawn a server of its own. TAVRENE_SOUND_SERVER says which (loopback, empty, none).
+# With a server, TAVRENE_PULSE_PID holds its PID so that a test can kill it, and a SIGUSR2 to
+# TAVRENE_PULSE_SUPERVISOR (this script) starts it again, writing the new PID to
+# TAVRENE_PULSE_PIDFILE. Whatever was started is stopped by PID on the way out.
+MODE=${1:?pulse, empty or none}
 E2E_WORK=${2:?work folder}
 shift 2
 rm -rf "$E2E_WORK"
 mkdir -p "$E2E_WORK"
 . "$(dirname "$0")/../e2e/lib.sh"
 
+start_empty_server() {
+    export PULSE_RUNTIME_PATH=$E2E_WORK/pulse
+    export PULSE_STATE_PATH=$E2E_WORK/pulse/state
+    export PULSE_CLIENTCONFIG=$E2E_WORK/pulse/client.conf
+    export PULSE_SERVER=unix:$PULSE_RUNTIME_PATH/native
+    mkdir -p "$PULSE_STATE_PATH"
+    printf 'autospawn = no\n' >"$PULSE_CLIENTCONFIG"
+    e2e_spawn pulseaudio --daemonize=no --exit-idle-time=-1 -n --use-pid-file=no \
+        --load=module-native-protocol-unix --log-level=error 2>>"$E2E_WORK/pulse.log"
+    e2e_wait_until 10 pactl info >/dev/null 2>&1 || e2e_fail "PulseAudio did not start"
+}
+
+export TAVRENE_PULSE_PIDFILE=$E2E_WORK/server.pid
+export TAVRENE_PULSE_SUPERVISOR=$$
 case $MODE in
 pulse)
     e2e_start_pulse
-    export TAVRENE_PULSE_PID=$E2E_LAST_PID
+    export TAVRENE_SOUND_SERVER=loopback
+    ;;
+empty)
+    start_empty_server
+    export TAVRENE_SOUND_SERVER=empty
     ;;
 none)
     export PULSE_RUNTIME_PATH=$E2E_WORK/no-pulse
@@ -23,16 +43,31 @@ none)
     export PULSE_SERVER=unix:$E2E_WORK/no-pulse/native
     mkdir -p "$PULSE_RUNTIME_PATH"
     printf 'autospawn = no\n' >"$PULSE_CLIENTCONFIG"
-    unset TAVRENE_PULSE_PID
+    export TAVRENE_SOUND_SERVER=none
+    E2E_LAST_PID=
     ;;
 *) e2e_fail "unknown mode $MODE" ;;
 esac
+export TAVRENE_PULSE_PID=$E2E_LAST_PID
+echo "$E2E_LAST_PID" >"$TAVRENE_PULSE_PIDFILE"
+
+# The same server again, after a test killed it (it stays in E2E_PIDS for the trap).
+restart_server() {
+    [ "$MODE" = pulse ] || return
+    e2e_start_pulse
+    echo "$E2E_LAST_PID" >"$TAVRENE_PULSE_PIDFILE.new"
+    mv "$TAVRENE_PULSE_PIDFILE.new" "$TAVRENE_PULSE_PIDFILE"
+}
+trap restart_server USR2
 
 # In the background, so that the trap can still stop the server if this script is interrupted.
 e2e_spawn "$@"
 CMD=$E2E_LAST_PID
-wait "$CMD"
-rc=$?
+while :; do
+    wait "$CMD"
+    rc=$?
+    kill -0 "$CMD" 2>/dev/null || break # a trapped signal ends a wait early
+done
 # It has been reaped: the trap must not signal its PID again.
 for i in "${!E2E_PIDS[@]}"; do
     [ "${E2E_PIDS[i]}" = "$CMD" ] && unset 'E2E_PIDS[i]'

@@ -224,7 +224,7 @@ int main(int argc, char** argv) {
         path->set_recording(false);
         platform::wave::set_backend(path);
     } else {
-        platform::wave::set_backend(platform::wave::make_qt_backend());
+        platform::wave::set_backend(platform::wave::make_pulse_backend());
     }
     platform::testing::on_dialog_ready([&](HWND dialog) {
         if (!platform::testing::message_boxes().empty()) {

@@ -145,6 +145,7 @@ MMRESULT RadioPath::open_output(OutputFeed& feed, std::unique_ptr<OutputStream>&
     }
     output_ = &feed;
     playing_ = false;
+    taken_ = 0;
     stream = std::make_unique<SimOutput>(shared_from_this(), feed);
     update_clock();
     return MMSYSERR_NOERROR;
@@ -201,7 +202,15 @@ void RadioPath::clear_line() {
 
 void RadioPath::tick(size_t n) {
     block_.resize(n);
-    size_t got = output_ ? output_->pull(block_.data(), n) : 0;
+    size_t got = 0;
+    if (output_) {
+        // What leaves the queue is on the air at once: played as soon as it is taken.
+        while (size_t k = got < n ? output_->pull(block_.data() + got, n - got) : 0) {
+            got += k;
+        }
+        taken_ += got;
+        output_->played(taken_);
+    }
     if (got) {
         playing_ = true;
     }

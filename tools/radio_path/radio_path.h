@@ -44,6 +44,7 @@ class RadioPath final : public platform::wave::Backend,
     // Bytes handed to the input device since it was started.
     uint64_t delivered_bytes() const { return delivered_; }
     bool dead() const { return dead_; }
+    bool input_started() const { return input_started_; }
 
     MMRESULT open_output(platform::wave::OutputFeed& feed,
                          std::unique_ptr<platform::wave::OutputStream>& stream) override;
@@ -53,7 +54,10 @@ class RadioPath final : public platform::wave::Backend,
     // Used by the streams.
     void detach(platform::wave::OutputFeed* feed);
     void detach(platform::wave::InputFeed* feed);
-    void output_reset() { playing_ = false; }
+    void output_reset() {
+        playing_ = false;
+        taken_ = 0;
+    }
     void input_started(bool on) { input_started_ = on; }
 
   private:
@@ -77,6 +81,7 @@ class RadioPath final : public platform::wave::Backend,
     platform::wave::OutputFeed* output_ = nullptr;
     platform::wave::InputFeed* input_ = nullptr;
     bool playing_ = false;
+    uint64_t taken_ = 0; // bytes taken from the output since it opened or was reset
     bool input_started_ = false;
 
     std::vector<double> line_; // delay line, a ring of kMaxDelay + 1
