@@ -54,7 +54,8 @@ std::string check_figure_eight(const Image& image, Point dialog_origin);
 // XY pane for a silent input (bytes of 128): the one point (43, 43) on gray.
 std::string check_silent_xy_pane(const Image& image, Point dialog_origin);
 // XY pane for the f1 tone alone: filter B lets almost none of it through, so a full-scale sine
-// is a horizontal line on rows 43 and 44 covering every column from 10 to 77.
+// is a horizontal line on rows 43 and 44 from column 10 to 77 (a few points off it where the
+// pane caught its block being refilled).
 std::string check_horizontal_line(const Image& image, Point dialog_origin);
 // No pixel of this colour anywhere outside the given pane client area.
 std::string check_colour_only_in(const Image& image, Rgb colour, Point pane_origin);
