@@ -157,7 +157,10 @@ e2e_start_pulse() {
 # (no D-Bus), serving the layout to pulse clients exactly as e2e_start_pulse does. The graph runs
 # at 11025 Hz, so nothing is resampled. E2E_PIPEWIRE_START_MS is how long the start took.
 e2e_start_pipewire() {
-    local root=$E2E_WORK/pipewire started module
+    local root=$E2E_WORK/pipewire started module program
+    for program in pipewire wireplumber pipewire-pulse; do
+        command -v "$program" >/dev/null || e2e_fail "$program is not installed"
+    done
     started=$(date +%s%N)
     e2e_use_layout "${1:-loopback}"
     mkdir -p "$root/home" "$root/config/pipewire/pipewire.conf.d" \
