@@ -141,6 +141,29 @@ builtin_heard_only_f1() {
     e2e_log "builtin heard the 1000 Hz tone alone, $((last - first + 1)) bytes exact"
 }
 
+# PipeWire 0.3.65 fills a u8 playback stream's underrun with bytes of 0 instead of the format's
+# silence (128): a period of them (256 bytes here) at most, where a stream starts or drains. Such
+# a run next to silence is taken as silence; any other byte stays as recorded.
+pipewire_fill_as_silence() {
+    od -An -v -tu1 -w1 "$1" | LC_ALL=C awk -v period=256 '
+        { b[NR] = $1 }
+        END {
+            for (i = 1; i <= NR; i = j) {
+                j = i + 1
+                if (b[i] != 0) continue
+                while (j <= NR && b[j] == 0) j++
+                if (j - i <= period && (i == 1 || b[i - 1] == 128 || j > NR || b[j] == 128)) {
+                    for (k = i; k < j; k++) b[k] = 128
+                    printf "%d-%d ", i - 1, j - 2 >"/dev/stderr"
+                }
+            }
+            for (i = 1; i <= NR; i++) printf "%c", b[i]
+        }' >"$1.as-heard" 2>"$1.fill" || e2e_fail "could not read $1"
+    mv "$1.as-heard" "$1"
+    [ ! -s "$1.fill" ] ||
+        e2e_log "PipeWire's underrun fill in $(basename "$1") taken as silence: bytes $(cat "$1.fill")"
+}
+
 shot start idle
 press_on_off
 ON_AT=$(date +%s%N)
@@ -206,12 +229,16 @@ e2e_log "program ended with exit code 0"
 sleep 0.3
 e2e_stop_pid "$RECORDER"
 cp "$E2E_WORK/output.raw" "$ARTIFACTS/$HOST-output.raw"
-TONE_EXACT=yes
-"$TOOLS/tone_check/tone_check" "$E2E_WORK/output.raw" 5 1 || TONE_EXACT=
 if [ -n "$TWO_DEVICES" ]; then
     e2e_stop_pid "$BUILTIN_RECORDER"
-    builtin_heard_only_f1
 fi
+if [ "$HOST" = linux-pipewire ]; then
+    pipewire_fill_as_silence "$E2E_WORK/output.raw"
+    pipewire_fill_as_silence "$E2E_WORK/builtin.raw"
+fi
+TONE_EXACT=yes
+"$TOOLS/tone_check/tone_check" "$E2E_WORK/output.raw" 5 1 || TONE_EXACT=
+[ -z "$TWO_DEVICES" ] || builtin_heard_only_f1
 if [ -z "$TONE_EXACT" ]; then
     e2e_log "FAIL: the recorded output is not the exact tone"
     exit 3
