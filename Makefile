@@ -6,20 +6,23 @@ ASAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 CTEST_FLAGS ?= --output-on-failure --timeout 300 -j $(JOBS)
 
-# Debian packages the build and the tests need.
-PACKAGES := build-essential cmake ninja-build pkg-config \
-  qt6-base-dev qt6-qpa-plugins libgl-dev libpulse-dev \
-  libgtest-dev libgmock-dev libbenchmark-dev clang clang-format clang-tidy \
-  pulseaudio pulseaudio-utils xvfb xauth xdotool x11-utils imagemagick fonts-ipafont-gothic \
-  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine libx11-dev locales
+# Debian packages. `make run` installs only what building and running the program needs: the
+# compiler and build tools, Qt's widgets, libpulse (the sound server's client library), the
+# resource compiler with the Windows headers it reads, and the dialog's font. `make test` adds
+# what the tests need: the test and benchmark libraries, clang's tools and sanitizer runtimes,
+# private PulseAudio and PipeWire servers, an X server and its tools, the MinGW compilers and
+# Wine (with its fonts) for the Windows build.
+RUN_PACKAGES := build-essential cmake ninja-build pkg-config qt6-base-dev qt6-qpa-plugins \
+  libgl-dev libpulse-dev binutils-mingw-w64-x86-64 mingw-w64-common fonts-ipafont-gothic
+TEST_PACKAGES := libgtest-dev libgmock-dev libbenchmark-dev clang clang-format clang-tidy \
+  libclang-rt-14-dev pulseaudio pulseaudio-utils pipewire pipewire-bin pipewire-pulse \
+  wireplumber xvfb xauth xdotool x11-utils imagemagick libx11-dev locales \
+  g++-mingw-w64-x86-64-posix wine64 wine fonts-wine
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all build deps run test check asan tsan soak perf bench format tidy windows package clean
-
-all: build
-
-deps:
-	@missing=$$(for p in $(PACKAGES); do \
+# $(call install,PACKAGES): installs those not installed yet.
+define install
+	@missing=$$(for p in $(1); do \
 	    dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; \
 	  done); \
 	if [ -n "$$missing" ]; then \
@@ -27,19 +30,34 @@ deps:
 	  $(SUDO) apt-get update -qq && \
 	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$missing; \
 	fi
+endef
 
-$(BUILD)/build.ninja:
+.PHONY: all build configure deps test-deps run test check asan tsan soak perf bench format tidy \
+  windows package clean
+
+all: build
+
+deps:
+	$(call install,$(RUN_PACKAGES))
+
+test-deps:
+	$(call install,$(RUN_PACKAGES) $(TEST_PACKAGES))
+
+# Configured afresh each time (a second when nothing changed), so that the tests, the benchmarks
+# and their tools are built as soon as their packages are there.
+configure:
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-build: $(BUILD)/build.ninja
+build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: deps build
+run: deps configure
+	cmake --build $(BUILD) -j $(JOBS) --target tavrene tavrene-demo
 	./$(BUILD)/tavrene
 
 # Every test: the Release build, then the ASan+UBSan build (which also runs the fuzzers for a
 # bounded time), then ThreadSanitizer over everything that has threads.
-test: deps build
+test: test-deps build
 	cd $(BUILD) && ctest $(CTEST_FLAGS)
 	$(MAKE) asan
 	$(MAKE) tsan
@@ -72,7 +90,7 @@ tsan: $(TSAN_BUILD)/build.ninja
 # The real program toggled every half second for SOAK_SECONDS with capture running; the result
 # goes into docs/performance.md.
 SOAK_SECONDS ?= 600
-soak: deps build
+soak: test-deps build
 	tests/soak/soak_real.sh ./$(BUILD)/tavrene $(BUILD)/tools $(BUILD)/soak $(SOAK_SECONDS) 1 \
 	  $(BUILD)/soak-result.txt
 	{ echo "Last run, $$(date -u +'%Y-%m-%d %H:%M UTC'): $$(cat $(BUILD)/soak-result.txt)."; } | \
@@ -80,7 +98,7 @@ soak: deps build
 
 # The program's own figures, medians of PERF_RUNS runs, into docs/performance.md.
 PERF_RUNS ?= 5
-perf: deps build
+perf: test-deps build
 	tools/perf/perf.sh $(BUILD) docs/performance.md $(PERF_RUNS)
 
 bench: build
@@ -94,7 +112,7 @@ tidy: build
 
 # The same application for Windows, cross-compiled with MinGW-w64: build-windows/tavrene.exe.
 WINDOWS_BUILD ?= build-windows
-windows: deps
+windows: test-deps
 	cmake -S . -B $(WINDOWS_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release \
 	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64.cmake
 	cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target tavrene

@@ -30,8 +30,5 @@ void fill_tone_block(unsigned char* block, int frequency_hz) {
 double tone_phase() {
     return program_phase;
 }
-void set_tone_phase(double phase) {
-    program_phase = phase;
-}
 
 } // namespace dsp

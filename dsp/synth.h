@@ -19,8 +19,7 @@ void synthesize(unsigned char* out, size_t count, int frequency_hz, double& phas
 // whole run, so consecutive blocks (and a tone restarted later) join without a phase jump.
 void fill_tone_block(unsigned char* block, int frequency_hz);
 
-// The program's tone phase, for tests and tools.
+// The program's tone phase (0.0 at start, never reset), for tests and tools to read.
 double tone_phase();
-void set_tone_phase(double phase);
 
 } // namespace dsp

@@ -12,6 +12,11 @@ namespace {
 constexpr UINT_PTR repaint_timer_id = 1;
 constexpr UINT repaint_period_ms = 1; // the system raises it to its minimum period
 
+// The XY pane whose repaint timer is running. The timer is armed once and left alone: arming
+// restarts the countdown, so re-arming on every message would let a stream of pointer moves hold
+// the next repaint off indefinitely.
+HWND timed_pane = nullptr;
+
 // The centre line runs from just outside the right edge to column 0, which LineTo leaves out.
 void draw_centre_line(HDC dc) {
     MoveToEx(dc, pane_size, 44, nullptr);
@@ -21,8 +26,9 @@ void draw_centre_line(HDC dc) {
 } // namespace
 
 LRESULT CALLBACK xy_scope_proc(HWND pane, UINT msg, WPARAM wparam, LPARAM lparam) {
-    // Re-armed on every message: one timer per pane, its countdown restarted each time.
-    SetTimer(pane, repaint_timer_id, repaint_period_ms, nullptr);
+    if (pane != timed_pane && SetTimer(pane, repaint_timer_id, repaint_period_ms, nullptr) != 0) {
+        timed_pane = pane;
+    }
     switch (msg) {
     case WM_TIMER: {
         RECT client;
@@ -44,6 +50,12 @@ LRESULT CALLBACK xy_scope_proc(HWND pane, UINT msg, WPARAM wparam, LPARAM lparam
         }
         return EndPaint(xy_pane, &paint);
     }
+    case WM_NCDESTROY:
+        // A later pane may get this handle back from the system; its first message arms afresh.
+        if (pane == timed_pane) {
+            timed_pane = nullptr;
+        }
+        return DefWindowProcA(pane, msg, wparam, lparam);
     default:
         return DefWindowProcA(pane, msg, wparam, lparam);
     }

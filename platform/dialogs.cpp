@@ -11,8 +11,6 @@
 namespace platform::win {
 namespace {
 
-std::function<void(HWND)> ready_hook;
-
 // MulDiv(value, numerator, denominator): rounded half away from zero.
 int mul_div(int value, int numerator, int denominator) {
     const int64_t product = static_cast<int64_t>(value) * numerator;
@@ -127,10 +125,6 @@ void clicked(HWND control) {
                  reinterpret_cast<LPARAM>(control));
 }
 
-void set_ready_hook(std::function<void(HWND)> hook) {
-    ready_hook = std::move(hook);
-}
-
 } // namespace dialog
 } // namespace platform::win
 
@@ -201,11 +195,6 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR template_name, HWND ow
     if (!d->dialog_ended && (tpl->style & WS_VISIBLE)) {
         d->visible = true;
         win::host::show_dialog(*d, (tpl->style & DS_CENTERMOUSE) != 0);
-        if (win::ready_hook) {
-            auto hook = std::move(win::ready_hook);
-            win::ready_hook = nullptr;
-            hook(hwnd);
-        }
     }
     while ((d = find(hwnd)) && !d->dialog_ended) {
         pump_once(true);

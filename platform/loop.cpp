@@ -1,5 +1,5 @@
 // The user-interface thread's loop: clock, service tasks, cross-thread calls and the order in
-// which work is taken (Win32's GetMessage order: posted messages and input, then paints, then
+// which work is taken (Win32's GetMessage order: posted messages, then input, then paints, then
 // timers).
 #include "platform/loop.h"
 
@@ -185,13 +185,14 @@ void run_on_ui_thread(std::function<void()> task) {
 
 bool pump_once(bool wait) {
     for (;;) {
-        if (run_cross_thread_task() || run_due_task() || win::dispatch_posted()) {
+        if (run_cross_thread_task() || run_due_task() || win::dispatch_posted() ||
+            win::dispatch_input()) {
             return true;
         }
         bool did = host_events();
         // Input may have posted messages or called back across threads.
-        if (run_cross_thread_task() || win::dispatch_posted() || win::dispatch_paint() ||
-            win::dispatch_timer(now_us())) {
+        if (run_cross_thread_task() || win::dispatch_posted() || win::dispatch_input() ||
+            win::dispatch_paint() || win::dispatch_timer(now_us())) {
             return true;
         }
         if (did || !wait) {

@@ -10,11 +10,21 @@
 
 #include <cstdio>
 
+namespace {
+platform::Notifier* notifier = nullptr;
+}
+
+void platform::set_notifier(Notifier* n) {
+    notifier = n;
+}
+
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
     using namespace platform;
     const char* body = text ? text : "";
     const char* title = caption ? caption : "Error";
-    win::records::note_message_box(owner, body, title, type);
+    if (notifier) {
+        return notifier->message_box(owner, body, title, type);
+    }
     if (!have_display()) {
         std::fprintf(stderr, "%s: %s\n", title, body);
         return IDOK;
@@ -42,16 +52,8 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
     QObject::connect(box, &QMessageBox::finished, [&done] { done = true; });
     QObject::connect(box, &QObject::destroyed, [&done] { done = true; });
     box->show();
-
-    TaskId dismiss = 0;
-    if (const int64_t after = win::records::auto_dismiss_us(); after >= 0) {
-        dismiss = schedule_at(now_us() + after, [&done] { done = true; });
-    }
     while (!done) {
         pump_once(true);
-    }
-    if (dismiss) {
-        cancel_task(dismiss);
     }
     if (box) {
         QObject::disconnect(box, nullptr, nullptr, nullptr);
@@ -60,9 +62,10 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
     return IDOK;
 }
 
-BOOL WINAPI MessageBeep(UINT /*type*/) {
-    platform::win::records::note_beep();
-    if (platform::have_display()) {
+BOOL WINAPI MessageBeep(UINT type) {
+    if (notifier) {
+        notifier->beep(type);
+    } else if (platform::have_display()) {
         QApplication::beep();
     }
     return TRUE;

@@ -1,6 +1,7 @@
 // The Qt host: start-up (host_main) and the widgets that present windows: dialogs, their
 // native controls, and panes that show the raster surface the application drew.
 #include "platform/host.h"
+#include "platform/wave_backend.h"
 #include "platform/windows_internal.h"
 
 #include <QApplication>
@@ -15,12 +16,15 @@
 #include <QStyleOptionButton>
 #include <QStylePainter>
 #include <QTextOption>
+#include <QThread>
 
+#include <dlfcn.h>
 #include <netdb.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -75,9 +79,11 @@ class PaneWidget : public QWidget {
         if (!w) {
             return;
         }
-        const int x = static_cast<int>(e->position().x()) - w->client.left;
-        const int y = static_cast<int>(e->position().y()) - w->client.top;
-        PostMessageA(hwnd_, WM_MOUSEMOVE, 0, ((y & 0xFFFF) << 16) | (x & 0xFFFF));
+        const POINT client{static_cast<LONG>(e->position().x()) - w->client.left,
+                           static_cast<LONG>(e->position().y()) - w->client.top};
+        const POINT screen{static_cast<LONG>(e->globalPosition().x()),
+                           static_cast<LONG>(e->globalPosition().y())};
+        pointer_moved(hwnd_, client, screen);
     }
 
   private:
@@ -373,6 +379,44 @@ bool display_available() {
 
 char instance_marker;
 
+std::string program_name = "tavrene";
+QtMessageHandler qt_message_handler = nullptr;
+std::atomic<bool> leaving{false};
+
+// The connection to the X server has failed: the server went away or cut us off.
+bool display_connection_lost() {
+    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+    auto* x11 = app ? app->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    if (!x11 || !x11->connection()) {
+        return false;
+    }
+    // Looked up at run time: libxcb comes with Qt's platform plugin, the program does not link it.
+    using HasError = int (*)(xcb_connection_t*);
+    static const auto has_error =
+        reinterpret_cast<HasError>(dlsym(RTLD_DEFAULT, "xcb_connection_has_error"));
+    return has_error && has_error(x11->connection()) != 0;
+}
+
+// Qt's X plugin reports a lost display with a warning and then calls exit() from inside its event
+// dispatch; the static destructors that exit() runs would then tear down audio streams under a
+// toolkit that is half gone. The warning is the last moment the toolkit is whole: close the audio
+// devices there, say so in one line and end without running any destructor.
+void on_qt_message(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    const bool serious = type != QtDebugMsg && type != QtInfoMsg;
+    if (serious && (leaving || display_connection_lost())) {
+        if (QThread::currentThread() == QCoreApplication::instance()->thread() &&
+            !leaving.exchange(true)) {
+            wave::close_all();
+            std::fprintf(stderr, "%s: lost the connection to the display\n", program_name.c_str());
+            std::_Exit(1);
+        }
+        return; // the user-interface thread says it, once
+    }
+    if (qt_message_handler) {
+        qt_message_handler(type, context, text);
+    }
+}
+
 } // namespace
 
 HINSTANCE host_instance() {
@@ -385,13 +429,16 @@ bool have_display() {
 
 int host_main(int argc, char** argv, WinMainEntry entry) {
     static int arg_count = argc; // Qt keeps a reference for the application's lifetime
+    if (argc > 0 && argv[0] && *argv[0]) {
+        program_name = argv[0];
+        program_name = program_name.substr(program_name.find_last_of('/') + 1);
+    }
     std::unique_ptr<QCoreApplication> app;
     if (display_available()) {
         app = std::make_unique<QApplication>(arg_count, argv);
+        qt_message_handler = qInstallMessageHandler(on_qt_message);
     } else {
-        std::string name = argc > 0 && argv[0] ? argv[0] : "tavrene";
-        name = name.substr(name.find_last_of('/') + 1);
-        std::fprintf(stderr, "%s: cannot open a display\n", name.c_str());
+        std::fprintf(stderr, "%s: cannot open a display\n", program_name.c_str());
         app = std::make_unique<QCoreApplication>(arg_count, argv);
     }
     char command_line[] = "";

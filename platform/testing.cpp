@@ -1,6 +1,8 @@
 // Hooks for driving and inspecting the user interface from tests and tools.
 #include "platform/testing.h"
 
+#include "platform/host.h"
+#include "platform/loop.h"
 #include "platform/windows_internal.h"
 
 #include <QAbstractButton>
@@ -9,29 +11,28 @@
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QWindow>
-
-namespace platform::win::records {
-namespace {
-std::vector<testing::MessageBoxRecord> boxes;
-int beeps = 0;
-int64_t dismiss_after_us = -1;
-} // namespace
-
-void note_message_box(HWND owner, const char* text, const char* caption, UINT type) {
-    boxes.push_back(testing::MessageBoxRecord{owner, text, caption, type});
-}
-void note_beep() {
-    ++beeps;
-}
-int64_t auto_dismiss_us() {
-    return dismiss_after_us;
-}
-
-} // namespace platform::win::records
 
 namespace platform::testing {
 namespace {
+
+// Message boxes and beeps, recorded; a box is answered with OK once its time is up, the loop
+// running meanwhile as it does under a real box.
+class Recorder final : public Notifier {
+  public:
+    int message_box(HWND owner, const char* text, const char* caption, UINT type) override {
+        boxes.push_back(MessageBoxRecord{owner, text, caption, type});
+        pump_for(dismiss_after_us);
+        return IDOK;
+    }
+    void beep(UINT) override { ++beeps; }
+
+    std::vector<MessageBoxRecord> boxes;
+    int beeps = 0;
+    int64_t dismiss_after_us = 0;
+};
+Recorder recorder;
 
 win::Window* control(HWND dialog, int id) {
     const win::Window* d = win::find(dialog);
@@ -69,7 +70,25 @@ std::string shown_text(const win::Window& c) {
 } // namespace
 
 void on_dialog_ready(std::function<void(HWND dialog)> hook) {
-    win::dialog::set_ready_hook(std::move(hook));
+    // Looks every millisecond of platform time, from inside whichever loop runs (a warning box
+    // may open before the dialog is shown), until a dialog is on view; gives up after 10 s.
+    struct Watch {
+        std::function<void(HWND)> hook;
+        int tries_left = 10'000;
+        void look() {
+            for (HWND hwnd : win::all_windows()) {
+                const win::Window* w = win::find(hwnd);
+                if (w && w->kind == win::Kind::Dialog && w->visible && !w->dialog_ended) {
+                    hook(hwnd);
+                    return;
+                }
+            }
+            if (--tries_left > 0) {
+                schedule_at(now_us() + 1'000, [self = *this]() mutable { self.look(); });
+            }
+        }
+    };
+    schedule_at(now_us(), [watch = Watch{std::move(hook)}]() mutable { watch.look(); });
 }
 
 void click(HWND dialog, int control_id) {
@@ -106,6 +125,17 @@ void close_box(HWND dialog) {
         QCloseEvent event;
         QApplication::sendEvent(top, &event);
     }
+}
+
+void move_pointer(HWND window, int x, int y) {
+    const win::Window* w = win::find(window);
+    if (!w || !w->widget) {
+        return;
+    }
+    const QPointF at(x + w->client.left, y + w->client.top);
+    QMouseEvent move(QEvent::MouseMove, at, w->widget->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(w->widget, &move);
 }
 
 std::vector<ControlInfo> controls(HWND dialog) {
@@ -184,18 +214,19 @@ bool save_screenshot(HWND dialog, const std::string& path) {
 }
 
 void dismiss_message_boxes_after(int64_t us) {
-    win::records::dismiss_after_us = us;
+    recorder.dismiss_after_us = us;
+    set_notifier(us >= 0 ? &recorder : nullptr);
 }
 std::vector<MessageBoxRecord> message_boxes() {
-    return win::records::boxes;
+    return recorder.boxes;
 }
 int beep_count() {
-    return win::records::beeps;
+    return recorder.beeps;
 }
 
 void clear_records() {
-    win::records::boxes.clear();
-    win::records::beeps = 0;
+    recorder.boxes.clear();
+    recorder.beeps = 0;
 }
 
 void unregister_classes() {

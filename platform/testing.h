@@ -21,6 +21,8 @@ void on_dialog_ready(std::function<void(HWND dialog)> hook);
 void click(HWND dialog, int control_id);
 void press_key(HWND dialog, int qt_key, int qt_modifiers = 0); // to the focused widget
 void close_box(HWND dialog); // the caption's close button (a close event on the window)
+// The pointer moving to client pixel (x, y) of a window the application draws, such as a pane.
+void move_pointer(HWND window, int x, int y);
 
 // Controls of a dialog, in template order, with rectangles in dialog client pixels.
 struct ControlInfo {
@@ -46,9 +48,9 @@ const raster::Surface* window_pixels(HWND window); // whole window, frame includ
 // A screenshot of a dialog as the user sees it, saved as PNG. Returns false on failure.
 bool save_screenshot(HWND dialog, const std::string& path);
 
-// Message boxes and beeps, recorded. While a box is open the loop keeps dispatching; in tests a
-// box closes itself (as if OK was pressed) after `us` of platform-clock time; a negative value
-// leaves it to the user.
+// Message boxes and beeps, recorded instead of shown: each box is answered with OK after `us` of
+// platform-clock time, the loop dispatching meanwhile. A negative value puts the toolkit's own
+// boxes back (not recorded).
 struct MessageBoxRecord {
     HWND owner;
     std::string text;

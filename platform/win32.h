@@ -127,8 +127,10 @@ typedef unsigned short ATOM;
 #define WM_CLOSE 0x0010
 #define WM_ERASEBKGND 0x0014
 #define WM_SHOWWINDOW 0x0018
+#define WM_SETCURSOR 0x0020
 #define WM_NCCREATE 0x0081
 #define WM_NCDESTROY 0x0082
+#define WM_NCHITTEST 0x0084
 #define WM_KEYDOWN 0x0100
 #define WM_KEYUP 0x0101
 #define WM_INITDIALOG 0x0110
@@ -139,6 +141,7 @@ typedef unsigned short ATOM;
 #define WM_USER 0x0400
 
 #define SC_CLOSE 0xF060
+#define HTCLIENT 1 // what WM_NCHITTEST answers over the client area
 #define IDOK 1
 #define IDCANCEL 2
 #define BN_CLICKED 0

@@ -38,6 +38,15 @@ struct Posted {
 };
 std::deque<Posted> posted;
 
+// The input queue holds at most one pointer move: a newer one replaces it, as Windows merges
+// moves the program has not yet taken.
+struct PointerMove {
+    HWND hwnd;
+    POINT client;
+    POINT screen;
+};
+std::optional<PointerMove> pointer_move;
+
 struct Timer {
     HWND hwnd;
     UINT_PTR id;
@@ -65,6 +74,10 @@ raster::View client_view(Window& w) {
 
 LRESULT control_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     return DefWindowProcA(hwnd, msg, wparam, lparam);
+}
+
+LPARAM point_param(POINT p) {
+    return static_cast<LPARAM>((static_cast<DWORD>(p.y & 0xFFFF) << 16) | (p.x & 0xFFFF));
 }
 
 LRESULT deliver(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
@@ -116,6 +129,9 @@ void free_window(HWND hwnd) {
     deliver(hwnd, WM_NCDESTROY, 0, 0);
     // Timers die with their window, even those re-armed by its last messages.
     std::erase_if(timers, [hwnd](const Timer& t) { return t.hwnd == hwnd; });
+    if (pointer_move && pointer_move->hwnd == hwnd) {
+        pointer_move.reset();
+    }
     w = find(hwnd);
     if (!w) {
         return;
@@ -232,6 +248,26 @@ bool dispatch_posted() {
     return true;
 }
 
+void pointer_moved(HWND hwnd, POINT client, POINT screen) {
+    pointer_move = PointerMove{hwnd, client, screen};
+}
+
+bool dispatch_input() {
+    if (!pointer_move) {
+        return false;
+    }
+    const PointerMove m = *pointer_move;
+    pointer_move.reset();
+    // Each move asks the window what lies under the pointer and lets it set the cursor first.
+    const LRESULT hit = deliver(m.hwnd, WM_NCHITTEST, 0, point_param(m.screen));
+    deliver(m.hwnd, WM_SETCURSOR, reinterpret_cast<WPARAM>(m.hwnd),
+            static_cast<LPARAM>((WM_MOUSEMOVE << 16) | (hit & 0xFFFF)));
+    if (hit == HTCLIENT) {
+        deliver(m.hwnd, WM_MOUSEMOVE, 0, point_param(m.client));
+    }
+    return true;
+}
+
 bool dispatch_paint() {
     for (const auto& [handle, w] : windows) {
         if (w->invalid && !w->painting && w->has_surface && showing(*w)) {
@@ -252,8 +288,9 @@ bool dispatch_timer(int64_t now_us) {
     if (!due) {
         return false;
     }
-    // The next period counts from now: a late tick never queues up a burst.
-    due->due_us = now_us + due->period_us;
+    // A late tick is followed by the next one on the timer's own schedule: no burst of missed
+    // ticks, and no drift of the rate by the lateness.
+    due->due_us += ((now_us - due->due_us) / due->period_us + 1) * due->period_us;
     const Timer t = *due;
     if (t.proc) {
         if (Window* w = find(t.hwnd)) {
@@ -359,7 +396,7 @@ BOOL WINAPI DestroyWindow(HWND hwnd) {
     return TRUE;
 }
 
-LRESULT WINAPI DefWindowProcA(HWND hwnd, UINT msg, WPARAM wparam, LPARAM /*lparam*/) {
+LRESULT WINAPI DefWindowProcA(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     Window* w = find(hwnd);
     if (!w) {
         return 0;
@@ -367,6 +404,14 @@ LRESULT WINAPI DefWindowProcA(HWND hwnd, UINT msg, WPARAM wparam, LPARAM /*lpara
     switch (msg) {
     case WM_NCCREATE:
         return TRUE;
+    case WM_SETCURSOR:
+        // The parent has the first say; the host's arrow is the only cursor there is.
+        if ((w->style & WS_CHILD) && find(w->parent)) {
+            return SendMessageA(w->parent, WM_SETCURSOR, wparam, lparam);
+        }
+        return FALSE;
+    case WM_NCHITTEST:
+        return HTCLIENT; // no caption or sizing border to hit on a plain window here
     case WM_ERASEBKGND:
         if (!w->has_surface || !w->background) {
             return 0;

@@ -71,8 +71,12 @@ std::vector<HWND> all_windows(); // creation order
 Window* create(Window proto, HWND parent);
 void destroy(HWND hwnd);
 
+// Pointer input from the host: the pointer moved over `hwnd`, to `client` in its client pixels.
+void pointer_moved(HWND hwnd, POINT client, POINT screen);
+
 // The loop's sources of work, in Win32 priority order. Each returns true when it dispatched.
 bool dispatch_posted();
+bool dispatch_input();
 bool dispatch_paint();
 bool dispatch_timer(int64_t now_us);
 std::optional<int64_t> next_timer_due();
@@ -99,17 +103,9 @@ namespace dialog {
 void key(HWND dialog, int qt_key, int qt_modifiers); // keys the focused control did not take
 void close_request(HWND dialog);                     // caption close box, system menu
 void clicked(HWND control);
-void set_ready_hook(std::function<void(HWND)> hook); // see testing::on_dialog_ready
 } // namespace dialog
 
 // Sends `msg` to a dialog through the dialog manager (procedure, then default handling).
 LRESULT dialog_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
-
-// Test records kept by the message box and beep calls.
-namespace records {
-void note_message_box(HWND owner, const char* text, const char* caption, UINT type);
-void note_beep();
-int64_t auto_dismiss_us();
-} // namespace records
 
 } // namespace platform::win

@@ -10,7 +10,8 @@ void AppTest::SetUp() {
     platform::testing::dismiss_message_boxes_after(50'000);
     path = radio_path::RadioPath::create();
     platform::wave::set_backend(path);
-    dsp::set_tone_phase(0.0);
+    // The tone's phase runs on for the whole process, as for a program that is never restarted.
+    start_phase = dsp::tone_phase();
     tone_exit_pending = false;
 }
 
@@ -18,7 +19,6 @@ void AppTest::TearDown() {
     platform::wave::close_all();
     platform::wave::set_backend(nullptr);
     platform::use_virtual_clock(false);
-    dsp::set_tone_phase(0.0);
 }
 
 int AppTest::run(std::function<void(HWND dialog)> drive) {

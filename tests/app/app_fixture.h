@@ -44,6 +44,7 @@ class AppTest : public ::testing::Test {
     static std::vector<unsigned char> tone_from(double phase, size_t count);
 
     std::shared_ptr<radio_path::RadioPath> path;
+    double start_phase = 0.0; // the synthesizer's phase when the test began
 };
 
 // Where tests leave pictures for a person to look at.

@@ -139,15 +139,33 @@ TEST_F(XYPane, EachRepaintStartsFromGrayAndFollowsTheBlock) {
     EXPECT_EQ(yellow_pixels(pane), (std::set<std::pair<int, int>>{{44, 44}}));
 }
 
-TEST_F(XYPane, RepaintsAboutAHundredTimesASecond) {
+TEST_F(XYPane, RepaintsAboutAHundredTimesASecondAlsoWhileThePointerMovesOverIt) {
     block.fill(127);
     capture_block = block.data();
     HWND pane = create_pane("TestXYScope", true);
-    const int before = platform::testing::paint_count(pane);
+    int before = platform::testing::paint_count(pane);
     run_for_ms(1000);
-    const int repaints = platform::testing::paint_count(pane) - before;
+    int repaints = platform::testing::paint_count(pane) - before;
     EXPECT_GE(repaints, 90);
     EXPECT_LE(repaints, 101);
+
+    // A move every 3 ms for 2 s, the capture turning from the tone to silence halfway: the pace
+    // holds and the figure follows.
+    double phase = 0.0;
+    dsp::synthesize(block.data(), block.size(), dsp::base_frequency_hz, phase);
+    before = platform::testing::paint_count(pane);
+    for (int ms = 0; ms < 2000; ms += 3) {
+        if (ms == 999) {
+            EXPECT_GT(yellow_pixels(pane).size(), 1u);
+            block.fill(127);
+        }
+        platform::testing::move_pointer(pane, 20 + ms % 50, 60 - ms % 40);
+        run_for_ms(3);
+    }
+    repaints = platform::testing::paint_count(pane) - before;
+    EXPECT_GE(repaints, 190);
+    EXPECT_LE(repaints, 202);
+    EXPECT_EQ(yellow_pixels(pane), (std::set<std::pair<int, int>>{{44, 44}}));
 }
 
 } // namespace

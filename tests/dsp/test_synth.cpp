@@ -10,69 +10,66 @@ namespace {
 
 constexpr double step_1000 = 0.5699034013605442; // (1000 * 6.283185) / 11025
 
-// The program's tone phase is process-wide; each test starts a fresh run from 0.
-class ToneBlocks : public ::testing::Test {
-  protected:
-    void SetUp() override { dsp::set_tone_phase(0.0); }
-    void TearDown() override { dsp::set_tone_phase(0.0); }
-
-    std::vector<unsigned char> next_block() {
-        std::vector<unsigned char> block(dsp::tone_block_bytes, 0);
-        dsp::fill_tone_block(block.data(), dsp::base_frequency_hz);
-        return block;
-    }
+// The program's tone phase as the process started, before any test filled a block.
+double phase_at_start = -1.0;
+struct PhaseAtStart : ::testing::Environment {
+    void SetUp() override { phase_at_start = dsp::tone_phase(); }
 };
+const auto* const phase_recorder = ::testing::AddGlobalTestEnvironment(new PhaseAtStart);
 
-TEST_F(ToneBlocks, FirstBlockOfARunStartsWithTheKnownBytes) {
+std::vector<unsigned char> from_phase(double& phase, size_t count) {
+    std::vector<unsigned char> bytes(count, 0);
+    dsp::synthesize(bytes.data(), count, dsp::base_frequency_hz, phase);
+    return bytes;
+}
+
+std::vector<unsigned char> next_block() {
+    std::vector<unsigned char> block(dsp::tone_block_bytes, 0);
+    dsp::fill_tone_block(block.data(), dsp::base_frequency_hz);
+    return block;
+}
+
+TEST(ToneBlocks, ARunStartsAtPhaseZeroWithTheKnownBytes) {
+    EXPECT_EQ(phase_at_start, 0.0);
     const unsigned char expected[32] = {127, 218, 232, 172, 112, 110, 142, 142, 83, 22, 34,
                                         124, 216, 232, 173, 113, 109, 142, 143, 85, 23, 32,
                                         121, 215, 233, 175, 114, 109, 141, 143, 87, 24};
-    const auto block = next_block();
+    double phase = 0.0;
+    const auto block = from_phase(phase, dsp::tone_block_bytes);
     for (int i = 0; i < 32; ++i) {
         EXPECT_EQ(block[i], expected[i]) << "byte " << i;
     }
 }
 
-TEST_F(ToneBlocks, PhaseAfterEachBlockIsExact) {
-    next_block();
-    EXPECT_EQ(dsp::tone_phase(), 3.2626969727885466);
-    next_block();
-    EXPECT_EQ(dsp::tone_phase(), 0.24220894557709283);
+TEST(ToneBlocks, PhaseAfterEachBlockIsExact) {
+    double phase = 0.0;
+    from_phase(phase, dsp::tone_block_bytes);
+    EXPECT_EQ(phase, 3.2626969727885466);
+    from_phase(phase, dsp::tone_block_bytes);
+    EXPECT_EQ(phase, 0.24220894557709283);
 }
 
-TEST_F(ToneBlocks, FirstTwoBlocksSpanTheFullByteRange) {
-    auto a = next_block();
-    auto b = next_block();
-    a.insert(a.end(), b.begin(), b.end());
+TEST(ToneBlocks, FirstTwoBlocksSpanTheFullByteRange) {
+    double phase = 0.0;
+    const auto a = from_phase(phase, 2 * dsp::tone_block_bytes);
     EXPECT_EQ(*std::min_element(a.begin(), a.end()), 16);
     EXPECT_EQ(*std::max_element(a.begin(), a.end()), 237);
 }
 
-TEST_F(ToneBlocks, ConsecutiveBlocksEqualOneUnbrokenRun) {
+// The program's phase runs on from block to block: two fills equal one unbroken run from where
+// the phase stood, and never start from zero again.
+TEST(ToneBlocks, ConsecutiveBlocksContinueOneUnbrokenRun) {
+    const double before = dsp::tone_phase();
     auto joined = next_block();
     const auto second = next_block();
     joined.insert(joined.end(), second.begin(), second.end());
 
-    std::vector<unsigned char> run(2 * dsp::tone_block_bytes, 0);
-    double phase = 0.0;
-    dsp::synthesize(run.data(), run.size(), dsp::base_frequency_hz, phase);
-    EXPECT_EQ(joined, run);
+    double phase = before;
+    EXPECT_EQ(joined, from_phase(phase, 2 * dsp::tone_block_bytes));
     EXPECT_EQ(phase, dsp::tone_phase());
-}
 
-TEST_F(ToneBlocks, PhaseCarriesOverAnyEarlierBlocks) {
-    // A later block starts where the previous one ended, never from zero again.
-    next_block();
-    const double carried = dsp::tone_phase();
-    const auto later = next_block();
-    std::vector<unsigned char> fresh(dsp::tone_block_bytes, 0);
-    double phase = carried;
-    dsp::synthesize(fresh.data(), fresh.size(), dsp::base_frequency_hz, phase);
-    EXPECT_EQ(later, fresh);
     double from_zero = 0.0;
-    std::vector<unsigned char> restarted(dsp::tone_block_bytes, 0);
-    dsp::synthesize(restarted.data(), restarted.size(), dsp::base_frequency_hz, from_zero);
-    EXPECT_NE(later, restarted);
+    EXPECT_NE(next_block(), from_phase(from_zero, dsp::tone_block_bytes));
 }
 
 TEST(ToneWrap, PhaseExactlyOnTheWrapConstantIsKept) {

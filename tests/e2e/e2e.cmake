@@ -22,6 +22,8 @@ e2e_test(e2e_linux_pipewire_session bash ${e2e_dir}/e2e_session.sh linux-pipewir
 # drops what it could not play in time instead of leaving a gap.
 set_tests_properties(e2e_linux_session e2e_linux_pipewire_session PROPERTIES RUN_SERIAL TRUE)
 e2e_test(e2e_linux_no_display bash ${e2e_dir}/e2e_no_display.sh $<TARGET_FILE:tavrene>)
+e2e_test(e2e_linux_display_lost bash ${e2e_dir}/e2e_display_lost.sh $<TARGET_FILE:tavrene>
+         ${CMAKE_BINARY_DIR}/tools ${e2e_work}/linux_display_lost)
 e2e_test(e2e_linux_hardening bash ${e2e_dir}/e2e_hardening.sh $<TARGET_FILE:tavrene>
          ${CMAKE_BINARY_DIR}/compile_commands.json)
 e2e_test(e2e_install bash ${e2e_dir}/e2e_install.sh ${CMAKE_BINARY_DIR} ${e2e_work}/install)

@@ -19,6 +19,7 @@ WINE_ROOT=${6:-}
 rm -rf "$E2E_WORK"
 mkdir -p "$E2E_WORK" "$ARTIFACTS"
 . "$(dirname "$0")/lib.sh"
+. "$(dirname "$0")/pointer_motion.sh"
 
 CAPTION="SSB Tavrene Ver 1.2"
 FIRST_TONE_SECONDS=7
@@ -199,9 +200,7 @@ else
     shot playing playing
     sleep $((FIRST_TONE_SECONDS - 2))
 fi
-press_on_off
-e2e_wait_until 5 e2e_streams -eq 0 || e2e_fail "Off did not stop the output"
-shot stopped idle
+off_while_the_pointer_moves_over_the_xy_pane
 sleep 1
 press_on_off
 e2e_wait_until 5 e2e_streams -ge 1 || e2e_fail "On again played nothing"

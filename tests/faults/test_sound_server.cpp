@@ -267,7 +267,7 @@ TEST_F(SoundServer, ServerKilledWhileTheTonePlaysThenBack) {
         double phase = dsp::tone_phase();
         ASSERT_EQ(toggle(dialog), "Off");
         EXPECT_TRUE(run_until([&] { return capture_is_the_tone(phase); }, 3000));
-        EXPECT_GT(figure(xy).span, 40);
+        EXPECT_TRUE(run_until([&] { return figure(xy).span > 40; }, 1000));
 
         ASSERT_TRUE(kill_server());
         const int64_t killed = platform::now_us();
