@@ -1,5 +1,5 @@
-# Whole-program tests: the real binaries under a private X display and a private PulseAudio
-# loopback, the Windows build under Wine, the installed and packaged program, the icon.
+# Whole-program tests: the real binaries under a private X display and a private PulseAudio or
+# PipeWire server, the Windows build under Wine, the installed and packaged program, the icon.
 # Labelled e2e and no-sanitizer (they run the shipped binaries, not instrumented ones).
 set(e2e_dir ${CMAKE_CURRENT_LIST_DIR})
 set(e2e_work ${CMAKE_BINARY_DIR}/e2e)
@@ -14,9 +14,13 @@ endfunction()
 
 e2e_test(e2e_linux_session bash ${e2e_dir}/e2e_session.sh linux $<TARGET_FILE:tavrene>
          ${CMAKE_BINARY_DIR}/tests/tools ${e2e_artifacts} ${e2e_work}/linux_session)
+# The same session on PipeWire (with WirePlumber and its pulse server), as most desktops run now.
+e2e_test(e2e_linux_pipewire_session bash ${e2e_dir}/e2e_session.sh linux-pipewire
+         $<TARGET_FILE:tavrene> ${CMAKE_BINARY_DIR}/tests/tools ${e2e_artifacts}
+         ${e2e_work}/linux_pipewire_session)
 # Alone, so that a busy machine does not starve the audio: Wine's waveform output in particular
 # drops what it could not play in time instead of leaving a gap.
-set_tests_properties(e2e_linux_session PROPERTIES RUN_SERIAL TRUE)
+set_tests_properties(e2e_linux_session e2e_linux_pipewire_session PROPERTIES RUN_SERIAL TRUE)
 e2e_test(e2e_linux_no_display bash ${e2e_dir}/e2e_no_display.sh $<TARGET_FILE:tavrene>)
 e2e_test(e2e_linux_display_lost bash ${e2e_dir}/e2e_display_lost.sh $<TARGET_FILE:tavrene>
          ${CMAKE_BINARY_DIR}/tests/tools ${e2e_work}/linux_display_lost)

@@ -7,9 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <utility>
 
 namespace {
 
@@ -132,31 +134,108 @@ TEST(ShotCheck, ReferenceCurve) {
     EXPECT_NE(check_reference_pane(stray.image, origin).find("stray"), std::string::npos);
 }
 
-TEST(ShotCheck, FigureEightFromTheSynthesizedTone) {
+// What the input is in each state: the returned two-tone, silence, the f1 tone alone from `phase`
+// (with some of f2 leaking in, when `f2_amplitude` is not 0).
+struct Input {
+    unsigned char block[dsp::capture_block_bytes];
+};
+Input two_tone(size_t start) {
     unsigned char tone[dsp::tone_block_bytes];
     double phase = 0.0;
     dsp::synthesize(tone, sizeof tone, dsp::base_frequency_hz, phase);
-
-    Screen eight;
-    draw_points(eight, tone);
-    EXPECT_EQ(check_figure_eight(eight.image, origin), "");
-    Screen later; // any stretch of the tone traces the same figure
-    draw_points(later, tone + 1234);
-    EXPECT_EQ(check_figure_eight(later.image, origin), "");
-
-    // The f1 tone alone is a horizontal line, silence a dot: neither is the figure.
-    unsigned char f1_only[dsp::capture_block_bytes];
-    double p = 0.0;
-    for (unsigned char& b : f1_only) {
-        b = static_cast<unsigned char>(static_cast<int>(63.0 * std::sin(p) + 127.0));
+    Input in;
+    std::copy_n(tone + start, sizeof in.block, in.block);
+    return in;
+}
+Input silence() {
+    Input in;
+    std::fill_n(in.block, sizeof in.block, 128);
+    return in;
+}
+Input f1_alone(double f2_amplitude = 0.0, double phase = 0.0) {
+    Input in;
+    double p = phase;
+    for (unsigned char& b : in.block) {
+        b = static_cast<unsigned char>(
+            static_cast<int>(63.0 * std::sin(p) + f2_amplitude * std::sin(2.0 * p) + 127.0));
         p += dsp::base_frequency_hz * dsp::two_pi / dsp::sample_rate_hz;
     }
+    return in;
+}
+
+TEST(ShotCheck, FiguresFromTheFilteredInput) {
+    Screen eight;
+    draw_points(eight, two_tone(0).block);
+    EXPECT_EQ(check_figure_eight(eight.image, origin), "");
+    Screen later; // any stretch of the tone traces the same figure
+    draw_points(later, two_tone(1234).block);
+    EXPECT_EQ(check_figure_eight(later.image, origin), "");
+    EXPECT_NE(check_horizontal_line(eight.image, origin), "");
+
     Screen line;
-    draw_points(line, f1_only);
+    draw_points(line, f1_alone().block);
+    EXPECT_EQ(check_horizontal_line(line.image, origin), "");
     EXPECT_NE(check_figure_eight(line.image, origin), "");
+
     Screen dot;
-    dot.set(xy_pane_client, 43, 43, point_yellow);
+    draw_points(dot, silence().block);
     EXPECT_NE(check_figure_eight(dot.image, origin), "");
+    EXPECT_NE(check_horizontal_line(dot.image, origin), "");
+
+    Screen leak; // a little of f2 bends the line
+    draw_points(leak, f1_alone(8.0).block);
+    EXPECT_NE(check_horizontal_line(leak.image, origin).find("rows"), std::string::npos);
+    // The pane reads its block while it is refilled: the newer stretch of the tone meets the
+    // older one with a jump in phase, and the positions across the join leave the line.
+    Input half_refilled = f1_alone();
+    const Input older = f1_alone(0.0, 2.5);
+    std::copy_n(older.block + 300, sizeof older.block - 300, half_refilled.block + 300);
+    Screen joined;
+    draw_points(joined, half_refilled.block);
+    int off_line = 0;
+    for (int y = 0; y < 89; ++y) {
+        for (int x = 0; x < 89; ++x) {
+            const Point at{origin.x + xy_pane_client.x + x, origin.y + xy_pane_client.y + y};
+            off_line += (y < 42 || y > 45) && joined.image.at(at.x, at.y) == point_yellow ? 1 : 0;
+        }
+    }
+    EXPECT_GT(off_line, 0);
+    EXPECT_EQ(check_horizontal_line(joined.image, origin), "");
+    Screen sparse = line;
+    for (int x = 20; x < 60; ++x) {
+        for (int y = 0; y < 89; ++y) {
+            sparse.set(xy_pane_client, x, y, gray);
+        }
+    }
+    EXPECT_NE(check_horizontal_line(sparse.image, origin).find("28 of them used"),
+              std::string::npos);
+}
+
+TEST(ShotCheck, EachModeAcceptsOnlyItsOwnState) {
+    auto with_tone_on = [](const Input& in) {
+        Screen s;
+        s.idle_line();
+        draw_curve(s);
+        draw_points(s, in.block);
+        return s;
+    };
+    Screen idle;
+    idle.idle_line();
+    draw_points(idle, silence().block);
+    const std::pair<const char*, Screen> states[] = {
+        {"idle", idle},
+        {"playing", with_tone_on(two_tone(0))},
+        {"silent", with_tone_on(silence())},
+        {"f1-only", with_tone_on(f1_alone())},
+    };
+    for (const auto& [mode, unused] : states) {
+        for (const auto& [state, screen] : states) {
+            EXPECT_EQ(check_panes(mode, screen.image, origin).empty(), std::string(mode) == state)
+                << "mode " << mode << " on the " << state << " screen";
+        }
+    }
+    EXPECT_FALSE(is_pane_mode("button"));
+    EXPECT_NE(check_panes("button", idle.image, origin), "");
 }
 
 TEST(ShotCheck, ColourOutsideItsPane) {

@@ -1,6 +1,8 @@
 // shot_check locate SHOT.ppm               prints the dialog's client origin on screen: "X Y"
 // shot_check idle SHOT.ppm X Y             tone off: idle pane, silent XY pane, no curve
 // shot_check playing SHOT.ppm X Y          tone on: reference pane and the figure-eight
+// shot_check silent SHOT.ppm X Y           tone on, silent input: reference pane, centre dot
+// shot_check f1-only SHOT.ppm X Y          tone on, 1000 Hz alone in: reference pane, flat line
 // shot_check button SHOT.ppm X Y           prints the On/Off button's centre on screen: "X Y"
 // Exit 0 when the picture is right, 1 when not (what is wrong on standard error), 2 on bad use.
 #include "tests/tools/shot_check/screen.h"
@@ -25,7 +27,8 @@ int report(const std::string& problem) {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: shot_check locate|idle|playing|button SHOT.ppm [X Y]\n");
+        std::fprintf(
+            stderr, "usage: shot_check locate|idle|playing|silent|f1-only|button SHOT.ppm [X Y]\n");
         return 2;
     }
     const std::string mode = argv[1];
@@ -46,27 +49,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     origin = {std::atoi(argv[3]), std::atoi(argv[4])};
-    const Point xy{origin.x + xy_pane_client.x, origin.y + xy_pane_client.y};
-    const Point ref{origin.x + reference_pane_client.x, origin.y + reference_pane_client.y};
-    if (mode == "idle") {
-        std::string problem = check_idle_pane(image, origin);
-        if (problem.empty()) {
-            problem = check_silent_xy_pane(image, origin);
-        }
-        if (problem.empty()) {
-            problem = check_colour_only_in(image, curve_green, ref);
-        }
-        return report(problem);
-    }
-    if (mode == "playing") {
-        std::string problem = check_reference_pane(image, origin);
-        if (problem.empty()) {
-            problem = check_figure_eight(image, origin);
-        }
-        if (problem.empty()) {
-            problem = check_colour_only_in(image, point_yellow, xy);
-        }
-        return report(problem);
+    if (is_pane_mode(mode)) {
+        return report(check_panes(mode, image, origin));
     }
     if (mode == "button") {
         // The On/Off button: 20 x 61 dialog units at (122, 17), 1.5 pixels a unit.

@@ -179,6 +179,40 @@ std::string check_silent_xy_pane(const Image& image, Point dialog_origin) {
     return {};
 }
 
+std::string check_horizontal_line(const Image& image, Point dialog_origin) {
+    const Point o = offset(dialog_origin, xy_pane_client);
+    const std::vector<Point> points = pixels_of(image, o, point_yellow);
+    // Rows 43 and 44, with a pixel's leeway for the radio path.
+    int left = pane_client_size, right = -1, off_line = 0;
+    bool column_used[pane_client_size] = {};
+    for (const Point& p : points) {
+        if (p.y < 42 || p.y > 45) {
+            ++off_line;
+            continue;
+        }
+        left = std::min(left, p.x);
+        right = std::max(right, p.x);
+        column_used[p.x] = true;
+    }
+    int columns = 0;
+    for (int x = std::max(left, 0); x <= right; ++x) {
+        columns += column_used[x] ? 1 : 0;
+    }
+    // The pane may catch its block half refilled, the two stretches of the tone meeting with a
+    // jump in phase: the filter positions across the join (15 at most) leave the line, and each
+    // stretch alone covers fewer columns (never fewer than 44 of the 68).
+    const bool spans = left >= 8 && left <= 12 && right >= 75 && right <= 79;
+    if (!spans || off_line > 15 || columns * 2 < right - left + 1) {
+        char text[200];
+        std::snprintf(text, sizeof text,
+                      "XY pane: not the horizontal line: %zu pixels, %d of them off rows 42-45; "
+                      "the line in columns %d-%d, %d of them used",
+                      points.size(), off_line, left, right, columns);
+        return text;
+    }
+    return {};
+}
+
 std::string check_colour_only_in(const Image& image, Rgb colour, Point pane_origin) {
     for (int y = 0; y < image.height; ++y) {
         for (int x = 0; x < image.width; ++x) {
@@ -191,6 +225,37 @@ std::string check_colour_only_in(const Image& image, Rgb colour, Point pane_orig
         }
     }
     return {};
+}
+
+bool is_pane_mode(const std::string& mode) {
+    return mode == "idle" || mode == "playing" || mode == "silent" || mode == "f1-only";
+}
+
+std::string check_panes(const std::string& mode, const Image& image, Point dialog_origin) {
+    if (!is_pane_mode(mode)) {
+        return "unknown mode " + mode;
+    }
+    const Point xy = offset(dialog_origin, xy_pane_client);
+    const Point ref = offset(dialog_origin, reference_pane_client);
+    std::string problem;
+    if (mode == "idle") {
+        problem = check_idle_pane(image, dialog_origin);
+        if (problem.empty()) {
+            problem = check_silent_xy_pane(image, dialog_origin);
+        }
+        return problem.empty() ? check_colour_only_in(image, curve_green, ref) : problem;
+    }
+    problem = check_reference_pane(image, dialog_origin);
+    if (problem.empty()) {
+        if (mode == "playing") {
+            problem = check_figure_eight(image, dialog_origin);
+        } else if (mode == "silent") {
+            problem = check_silent_xy_pane(image, dialog_origin);
+        } else {
+            problem = check_horizontal_line(image, dialog_origin);
+        }
+    }
+    return problem.empty() ? check_colour_only_in(image, point_yellow, xy) : problem;
 }
 
 } // namespace shot_check

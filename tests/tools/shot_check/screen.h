@@ -53,7 +53,19 @@ std::string check_reference_pane(const Image& image, Point dialog_origin);
 std::string check_figure_eight(const Image& image, Point dialog_origin);
 // XY pane for a silent input (bytes of 128): the one point (43, 43) on gray.
 std::string check_silent_xy_pane(const Image& image, Point dialog_origin);
+// XY pane for the f1 tone alone: filter B lets almost none of it through, so a full-scale sine
+// is a horizontal line on rows 43 and 44 from column 10 to 77 (a few points off it where the
+// pane caught its block being refilled).
+std::string check_horizontal_line(const Image& image, Point dialog_origin);
 // No pixel of this colour anywhere outside the given pane client area.
 std::string check_colour_only_in(const Image& image, Rgb colour, Point pane_origin);
+
+// Both panes for one state of the dialog:
+//   idle     tone off: idle pane, silent XY pane, no curve anywhere
+//   playing  tone on and returned: reference pane, figure-eight
+//   silent   tone on, nothing returned: reference pane, the centre dot alone
+//   f1-only  tone on, only the 1000 Hz tone returned: reference pane, the horizontal line
+bool is_pane_mode(const std::string& mode);
+std::string check_panes(const std::string& mode, const Image& image, Point dialog_origin);
 
 } // namespace shot_check
