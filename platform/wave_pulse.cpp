@@ -12,6 +12,7 @@
 #include <cmath>
 #include <deque>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <utility>
@@ -26,9 +27,22 @@ constexpr const char* output_stream_name = "Two-tone test signal";
 constexpr const char* input_stream_name = "Returned signal";
 constexpr pa_usec_t open_timeout_us = 2'000'000;
 constexpr pa_usec_t reconnect_us = 500'000;
+// The server gets 16-bit samples, each byte widened exactly ((b - 128) * 256) and narrowed back
+// on the way in. A u8 stream would do as well on PulseAudio, but PipeWire fills the gaps of a u8
+// stream (its start, a drain) with bytes of 0, full negative scale, where 16-bit streams get
+// silence: an audible click at every On and Off.
+constexpr pa_sample_format_t wire_format = PA_SAMPLE_S16NE;
+constexpr uint32_t wire_frame = sizeof(int16_t);
 // Latency asked of the server: output as a whole, input per fragment it hands over.
-constexpr uint32_t output_latency_bytes = sample_rate / 10;
-constexpr uint32_t input_fragment_bytes = sample_rate / 50;
+constexpr uint32_t output_latency_bytes = wire_frame * sample_rate / 10;
+constexpr uint32_t input_fragment_bytes = wire_frame * sample_rate / 50;
+
+int16_t widen(uint8_t b) {
+    return static_cast<int16_t>((b - silence_byte) * 256);
+}
+uint8_t narrow(int16_t s) {
+    return static_cast<uint8_t>((s >> 8) + silence_byte);
+}
 
 class Loop {
   public:
@@ -221,7 +235,7 @@ class Connection {
         pending_ = op;
     }
 
-    pa_sample_spec spec() const { return pa_sample_spec{PA_SAMPLE_U8, sample_rate, 1}; }
+    pa_sample_spec spec() const { return pa_sample_spec{wire_format, sample_rate, 1}; }
     pa_threaded_mainloop* loop() const { return loop_->get(); }
 
     std::shared_ptr<Loop> loop_;
@@ -365,7 +379,7 @@ class PulseOutput final : public OutputStream, public Connection {
         pa_buffer_attr attr{};
         attr.maxlength = static_cast<uint32_t>(-1);
         attr.tlength = output_latency_bytes;
-        attr.prebuf = 1;
+        attr.prebuf = wire_frame;
         attr.minreq = static_cast<uint32_t>(-1);
         attr.fragsize = static_cast<uint32_t>(-1);
         if (pa_stream_connect_playback(stream, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr,
@@ -397,9 +411,11 @@ class PulseOutput final : public OutputStream, public Connection {
     // Everything queued goes to the server at once; each take ends a header or a chunk, and is
     // reported played once the server has played it.
     void write_queued() {
-        uint8_t chunk[16384];
+        uint8_t chunk[8192];
+        int16_t wire[sizeof chunk];
         while (size_t n = link_->feed ? link_->feed->pull(chunk, sizeof chunk) : 0) {
-            if (pa_stream_write(stream_, chunk, n, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
+            std::transform(chunk, chunk + n, wire, widen);
+            if (pa_stream_write(stream_, wire, n * wire_frame, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
                 return; // the stream is failing; its state callback reports it
             }
             written_ += n;
@@ -534,11 +550,12 @@ class PulseInput final : public InputStream, public Connection {
         while (pa_stream_peek(s, &data, &n) == 0 && n > 0) {
             std::lock_guard hold(self->link_->mutex);
             auto& bytes = self->link_->bytes;
+            const size_t samples = n / wire_frame;
             if (data) {
-                const auto* from = static_cast<const uint8_t*>(data);
-                bytes.insert(bytes.end(), from, from + n);
+                const auto* from = static_cast<const int16_t*>(data);
+                std::transform(from, from + samples, std::back_inserter(bytes), narrow);
             } else {
-                bytes.insert(bytes.end(), n, silence_byte); // a hole the server reports
+                bytes.insert(bytes.end(), samples, silence_byte); // a hole the server reports
             }
             if (!self->link_->posted) {
                 self->link_->posted = true;
