@@ -19,10 +19,6 @@
 #include <QThread>
 
 #include <dlfcn.h>
-#include <netdb.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
@@ -312,50 +308,28 @@ HWND focused_control(Window& dialog) {
 namespace platform {
 namespace {
 
-bool connects(int fd, const sockaddr* address, socklen_t length) {
-    const bool ok = fd >= 0 && ::connect(fd, address, length) == 0;
-    if (fd >= 0) {
-        ::close(fd);
-    }
-    return ok;
-}
-
-// True when an X server answers on `display` (":N", "unix:N" or "host:N").
-bool x_server_answers(const std::string& display) {
-    const size_t colon = display.rfind(':');
-    if (colon == std::string::npos) {
+// True when an X server accepts a connection on $DISPLAY, authorisation included. Asked through
+// libxcb, which Qt's X platform plugin loads anyway; the program does not link it.
+bool x_server_answers() {
+    void* xcb = dlopen("libxcb.so.1", RTLD_LAZY | RTLD_LOCAL);
+    if (!xcb) {
         return false;
     }
-    const std::string host = display.substr(0, colon);
-    const int number = std::atoi(display.c_str() + colon + 1);
-    if (host.empty() || host == "unix") {
-        const std::string path = "/tmp/.X11-unix/X" + std::to_string(number);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
-        if (connects(::socket(AF_UNIX, SOCK_STREAM, 0), reinterpret_cast<sockaddr*>(&address),
-                     sizeof(address))) {
-            return true;
-        }
-        // The abstract name Xorg and Xvfb also listen on.
-        sockaddr_un abstract{};
-        abstract.sun_family = AF_UNIX;
-        std::memcpy(abstract.sun_path + 1, path.data(), path.size());
-        return connects(::socket(AF_UNIX, SOCK_STREAM, 0), reinterpret_cast<sockaddr*>(&abstract),
-                        static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + path.size()));
-    }
-    addrinfo hints{};
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(host.c_str(), std::to_string(6000 + number).c_str(), &hints, &found) != 0) {
-        return false;
-    }
+    using Connect = xcb_connection_t* (*)(const char*, int*);
+    using HasError = int (*)(xcb_connection_t*);
+    using Disconnect = void (*)(xcb_connection_t*);
+    const auto connect = reinterpret_cast<Connect>(dlsym(xcb, "xcb_connect"));
+    const auto has_error = reinterpret_cast<HasError>(dlsym(xcb, "xcb_connection_has_error"));
+    const auto disconnect = reinterpret_cast<Disconnect>(dlsym(xcb, "xcb_disconnect"));
     bool ok = false;
-    for (addrinfo* a = found; a && !ok; a = a->ai_next) {
-        ok = connects(::socket(a->ai_family, a->ai_socktype, a->ai_protocol), a->ai_addr,
-                      a->ai_addrlen);
+    if (connect && has_error && disconnect) {
+        xcb_connection_t* c = connect(nullptr, nullptr);
+        ok = c && has_error(c) == 0;
+        if (c) {
+            disconnect(c);
+        }
     }
-    freeaddrinfo(found);
+    dlclose(xcb);
     return ok;
 }
 
@@ -373,8 +347,7 @@ bool display_available() {
     if (platform.empty() && !environment("WAYLAND_DISPLAY").empty()) {
         return true;
     }
-    const std::string display = environment("DISPLAY");
-    return !display.empty() && x_server_answers(display);
+    return !environment("DISPLAY").empty() && x_server_answers();
 }
 
 char instance_marker;
