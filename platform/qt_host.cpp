@@ -26,6 +26,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace platform::win::host {
 namespace {
@@ -43,22 +44,20 @@ class PaneWidget : public QWidget {
     // about twenty times a second, the repaint timer runs at a hundred): only a changed image
     // is sent on to the display.
     void take(const raster::Surface& s) {
-        bool changed = false;
+        if (image_.width() == s.width && image_.height() == s.height && shown_ == s.pixels) {
+            return;
+        }
+        shown_ = s.pixels;
         if (image_.width() != s.width || image_.height() != s.height) {
             image_ = QImage(s.width, s.height, QImage::Format_RGB32);
-            changed = true;
         }
         for (int y = 0; y < s.height; ++y) {
             auto* row = reinterpret_cast<uint32_t*>(image_.scanLine(y));
             for (int x = 0; x < s.width; ++x) {
-                const uint32_t pixel = 0xFF000000u | s.at(x, y);
-                changed = changed || row[x] != pixel;
-                row[x] = pixel;
+                row[x] = 0xFF000000u | s.at(x, y);
             }
         }
-        if (changed) {
-            update();
-        }
+        update();
     }
 
   protected:
@@ -85,6 +84,7 @@ class PaneWidget : public QWidget {
   private:
     HWND hwnd_;
     QImage image_;
+    std::vector<uint32_t> shown_; // the surface as last sent to the display
 };
 
 // The top-level window of a dialog. It never closes by itself: close requests and the keys

@@ -70,10 +70,11 @@ void fill(const View& view, uint32_t pixel) {
     if (c.empty()) {
         return;
     }
+    Surface& s = *view.surface;
     for (int64_t y = c.top; y < c.bottom; ++y) {
-        for (int64_t x = c.left; x < c.right; ++x) {
-            put(view, x, y, pixel);
-        }
+        const auto row = static_cast<size_t>(y + view.origin_y) * static_cast<size_t>(s.width);
+        std::fill_n(s.pixels.begin() + static_cast<ptrdiff_t>(row + c.left + view.origin_x),
+                    c.right - c.left, pixel);
     }
 }
 

@@ -35,7 +35,7 @@ constexpr pa_sample_format_t wire_format = PA_SAMPLE_S16NE;
 constexpr uint32_t wire_frame = sizeof(int16_t);
 // Latency asked of the server: output as a whole, input per fragment it hands over.
 constexpr uint32_t output_latency_bytes = wire_frame * sample_rate / 10;
-constexpr uint32_t input_fragment_bytes = wire_frame * sample_rate / 50;
+constexpr uint32_t input_fragment_bytes = wire_frame * sample_rate / 20;
 
 int16_t widen(uint8_t b) {
     return static_cast<int16_t>((b - silence_byte) * 256);
