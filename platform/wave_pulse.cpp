@@ -335,8 +335,6 @@ class PulseOutput final : public OutputStream, public Connection {
         close();
     }
 
-    MMRESULT open_locked() { return open(); }
-
     void queued() override {
         Locked lock(*loop_);
         switch (state_) {
@@ -494,8 +492,6 @@ class PulseInput final : public InputStream, public Connection {
         close();
     }
 
-    MMRESULT open_locked() { return open(); }
-
     void start() override {
         Locked lock(*loop_);
         running_ = true;
@@ -588,37 +584,10 @@ class PulseInput final : public InputStream, public Connection {
 class PulseBackend final : public Backend {
   public:
     MMRESULT open_output(OutputFeed& feed, std::unique_ptr<OutputStream>& stream) override {
-        auto loop = running_loop();
-        if (!loop) {
-            return MMSYSERR_NODRIVER;
-        }
-        auto out = std::make_unique<PulseOutput>(loop, feed);
-        MMRESULT r;
-        {
-            Locked lock(*loop);
-            r = out->open_locked();
-        }
-        if (r == MMSYSERR_NOERROR) {
-            stream = std::move(out);
-        }
-        return r;
+        return open<PulseOutput>(feed, stream);
     }
-
     MMRESULT open_input(InputFeed& feed, std::unique_ptr<InputStream>& stream) override {
-        auto loop = running_loop();
-        if (!loop) {
-            return MMSYSERR_NODRIVER;
-        }
-        auto in = std::make_unique<PulseInput>(loop, feed);
-        MMRESULT r;
-        {
-            Locked lock(*loop);
-            r = in->open_locked();
-        }
-        if (r == MMSYSERR_NOERROR) {
-            stream = std::move(in);
-        }
-        return r;
+        return open<PulseInput>(feed, stream);
     }
 
   private:
@@ -628,6 +597,25 @@ class PulseBackend final : public Backend {
             loop_ = std::make_shared<Loop>();
         }
         return loop_->get() ? loop_ : nullptr;
+    }
+
+    // The stream is handed over only once the server has it ready.
+    template <class Stream, class Feed, class Base>
+    MMRESULT open(Feed& feed, std::unique_ptr<Base>& stream) {
+        auto loop = running_loop();
+        if (!loop) {
+            return MMSYSERR_NODRIVER;
+        }
+        auto made = std::make_unique<Stream>(loop, feed);
+        MMRESULT r;
+        {
+            Locked lock(*loop);
+            r = made->open();
+        }
+        if (r == MMSYSERR_NOERROR) {
+            stream = std::move(made);
+        }
+        return r;
     }
 
     std::shared_ptr<Loop> loop_;
