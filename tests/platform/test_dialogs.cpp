@@ -121,17 +121,6 @@ TEST_F(Dialogs, LayoutIsInDialogUnitsOfOneAndAHalfPixels) {
     EXPECT_LE(button.rect.right, 220) << "the reference pane sits right of the button";
 }
 
-TEST_F(Dialogs, TheFirstTabStopHasTheFocusWhateverWmInitDialogReturns) {
-    int focused = -1;
-    run("Tavrene", [&](HWND d) { focused = t::focused_control(d); });
-    EXPECT_EQ(focused, 1001);
-
-    // FALSE only keeps the focus from being set then: the dialog becoming active sets it.
-    reply = [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; };
-    run("Tavrene", [&](HWND d) { focused = t::focused_control(d); });
-    EXPECT_EQ(focused, 1001);
-}
-
 // Keys from the window system reach the dialog manager as Windows posts them, whatever Qt calls
 // them; what each key then does is in tests/conformance/dialog_keys.cpp.
 TEST_F(Dialogs, WindowSystemKeysArriveAsWindowsKeys) {
@@ -183,20 +172,6 @@ TEST_F(Dialogs, WindowSystemKeysArriveAsWindowsKeys) {
         EXPECT_EQ(clicks, k.clicks) << k.name;
         EXPECT_EQ(oks, k.oks) << k.name;
     }
-}
-
-TEST_F(Dialogs, EscapeSendsCancelAndTheDialogStaysOpen) {
-    bool open_after = false;
-    run("Tavrene", [&](HWND d) {
-        t::press_key(d, Qt::Key_Escape);
-        platform::pump_for(20'000);
-        open_after = t::is_window(d);
-    });
-    const auto c = commands();
-    ASSERT_EQ(c.size(), 1u);
-    EXPECT_EQ(c[0].msg, static_cast<UINT>(WM_COMMAND));
-    EXPECT_EQ(c[0].wparam, static_cast<WPARAM>(IDCANCEL));
-    EXPECT_TRUE(open_after);
 }
 
 TEST_F(Dialogs, CloseBoxAndAltF4SendScCloseAndNeverCloseByThemselves) {
