@@ -44,6 +44,12 @@ e2e_test(e2e_wine_session bash ${e2e_dir}/e2e_retry.sh 2 bash ${e2e_dir}/e2e_ses
 set_tests_properties(e2e_wine_session PROPERTIES FIXTURES_REQUIRED "windows_exe;wine_prefix"
                      RUN_SERIAL TRUE)
 
+# Return, Esc, Space, Tab and Alt+F4 pressed at the X server, the same on both builds.
+e2e_test(e2e_linux_keys bash ${e2e_dir}/e2e_keys.sh linux $<TARGET_FILE:tavrene> ${e2e_work}/linux_keys)
+e2e_test(e2e_wine_keys bash ${e2e_dir}/e2e_keys.sh wine ${TAVRENE_WINDOWS_BUILD_DIR}/tavrene.exe
+         ${e2e_work}/wine_keys ${e2e_work}/wine)
+set_tests_properties(e2e_wine_keys PROPERTIES FIXTURES_REQUIRED "windows_exe;wine_prefix")
+
 # The platform conformance tests that call only Win32 (tests/conformance/), built for Windows and
 # run under Wine against the real user32, gdi32 and winmm: the same assertions test_platform
 # holds platform/ to.
