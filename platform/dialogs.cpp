@@ -194,6 +194,7 @@ LRESULT control_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
                ((w->style & 0xF) == BS_DEFPUSHBUTTON ? DLGC_DEFPUSHBUTTON : DLGC_UNDEFPUSHBUTTON);
     case BM_SETSTYLE:
         w->style = (w->style & ~DWORD{0xF}) | (static_cast<DWORD>(wparam) & 0xF);
+        host::show_default(*w);
         return 0;
     case WM_KEYDOWN:
         // Space holds the button down; it clicks when the key comes up, still on the button.

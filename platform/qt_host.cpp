@@ -311,6 +311,7 @@ void create_control_widget(Window& control, Window& dialog) {
         QPushButton* button = (control.style & BS_MULTILINE)
                                   ? new MultilineButton(text, dialog.widget)
                                   : new QPushButton(text, dialog.widget);
+        button->setDefault((control.style & 0xF) == BS_DEFPUSHBUTTON);
         const HWND hwnd = control.handle;
         QObject::connect(button, &QPushButton::clicked, [hwnd] { dialog::clicked(hwnd); });
         widget = button;
@@ -387,6 +388,12 @@ void set_text(Window& w) {
 void focus(Window& w) {
     if (w.widget) {
         w.widget->setFocus(Qt::TabFocusReason);
+    }
+}
+
+void show_default(Window& button) {
+    if (auto* b = qobject_cast<QPushButton*>(button.widget)) {
+        b->setDefault((button.style & 0xF) == BS_DEFPUSHBUTTON);
     }
 }
 

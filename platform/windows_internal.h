@@ -113,6 +113,7 @@ void hide(Window& w);
 void set_text(Window& w);
 void focus(Window& w);
 HWND focused_control(Window& dialog);
+void show_default(Window& button); // drawn as the default push button when its style says so
 } // namespace host
 
 // Dialog manager entry points for host input (dialogs.cpp).
