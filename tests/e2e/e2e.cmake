@@ -48,7 +48,9 @@ set_tests_properties(e2e_wine_session PROPERTIES FIXTURES_REQUIRED "windows_exe;
 e2e_test(e2e_linux_keys bash ${e2e_dir}/e2e_keys.sh linux $<TARGET_FILE:tavrene> ${e2e_work}/linux_keys)
 e2e_test(e2e_wine_keys bash ${e2e_dir}/e2e_keys.sh wine ${TAVRENE_WINDOWS_BUILD_DIR}/tavrene.exe
          ${e2e_work}/wine_keys ${e2e_work}/wine)
-set_tests_properties(e2e_wine_keys PROPERTIES FIXTURES_REQUIRED "windows_exe;wine_prefix")
+# One wineserver per prefix: the tests that share it take turns.
+set_tests_properties(e2e_wine_keys PROPERTIES FIXTURES_REQUIRED "windows_exe;wine_prefix"
+                     RESOURCE_LOCK wine_prefix)
 
 # The platform conformance tests that call only Win32 (tests/conformance/), built for Windows and
 # run under Wine against the real user32, gdi32 and winmm: the same assertions test_platform
@@ -60,7 +62,7 @@ set_tests_properties(e2e_conformance_build PROPERTIES FIXTURES_SETUP conformance
 e2e_test(e2e_wine_conformance bash ${e2e_dir}/e2e_wine_conformance.sh
          ${conformance_windows_build}/conformance.exe ${e2e_work}/wine_conformance ${e2e_work}/wine)
 set_tests_properties(e2e_wine_conformance PROPERTIES FIXTURES_REQUIRED "conformance_exe;wine_prefix"
-                     TIMEOUT 180)
+                     RESOURCE_LOCK wine_prefix TIMEOUT 180)
 
 # The checking tools themselves, on made-up recordings and pictures.
 add_executable(test_e2e_tools ${e2e_dir}/test_tone_check.cpp ${e2e_dir}/test_shot_check.cpp)
