@@ -47,7 +47,7 @@ WPARAM clicked(int id) {
     return static_cast<WPARAM>(id & 0xFFFF) | (static_cast<WPARAM>(BN_CLICKED) << 16);
 }
 
-// What a step does; `expected` holds what the procedure must have got by the end of it.
+// A case: keys and clicks, and what the procedure must have got once they are done.
 struct Step {
     enum Kind { Press, Down, Up, AltPress, Click } kind;
     UINT key;
