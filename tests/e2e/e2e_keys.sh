@@ -37,7 +37,7 @@ WINDOW=
 window_shown() { WINDOW=$(e2e_find_window "$CAPTION") && [ -n "$WINDOW" ]; }
 e2e_wait_until 30 window_shown || e2e_fail "no window with the caption \"$CAPTION\""
 # There is no window manager: give the dialog the keyboard without clicking into it.
-xdotool windowfocus --sync "$WINDOW" || e2e_fail "could not focus window $WINDOW"
+timeout 10 xdotool windowfocus --sync "$WINDOW" || e2e_fail "could not focus window $WINDOW"
 sleep 0.5
 
 # press KEYS... then: tone_stays off|on, or tone_becomes off|on.
