@@ -1,6 +1,8 @@
-// Conformance of timers and the loop: clamping, re-arming, priority below posted messages and
-// paints, no queued-up ticks, the schedule of late ticks, pointer input, service tasks and
-// cross-thread calls. Reference figures were taken from the same cases run under Wine.
+// Timers and the loop on the virtual clock, to the microsecond: the minimum period, the schedule
+// of late ticks, re-arming on every message, pointer input, service tasks and cross-thread calls.
+// Reference figures were taken from the same cases run under Wine. Re-arming, KillTimer, the
+// priority below posted messages and paints, and late ticks not queueing up are checked against
+// Windows as well, in real time: tests/conformance/timers.cpp.
 #include "platform/loop.h"
 #include "tests/support/testing.h"
 #include "platform/win32.h"
