@@ -1,12 +1,14 @@
 // The dialog manager: a template from the compiled resources becomes a dialog window with native
-// controls laid out in dialog units; the modal loop runs until EndDialog; keys and close
-// requests are mapped the Win32 way.
+// controls laid out in dialog units; the modal loop runs until EndDialog; keyboard messages go
+// through the dialog manager as IsDialogMessage takes them, and push buttons answer keys as
+// user32's buttons do.
 #include "platform/dialog_template.h"
 #include "platform/host.h"
 #include "platform/loop.h"
 #include "platform/windows_internal.h"
 
-#include <Qt>
+#include <algorithm>
+#include <vector>
 
 namespace platform::win {
 namespace {
@@ -45,15 +47,126 @@ WPARAM command(int id, int code) {
                                (static_cast<DWORD>(id) & 0xFFFF));
 }
 
+bool is_push_button(const Window& w) {
+    const DWORD type = w.style & 0xF;
+    return w.class_name == "Button" && (type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON);
+}
+
+// The push button styled as the default one, if any.
+HWND default_button(const Window& dialog) {
+    for (HWND child : dialog.children) {
+        const Window* c = find(child);
+        if (c && is_push_button(*c) && (c->style & 0xF) == BS_DEFPUSHBUTTON) {
+            return child;
+        }
+    }
+    return nullptr;
+}
+
 // What the dialog procedure leaves undone (FALSE) is handled here.
 LRESULT default_dialog_handling(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
-    if (msg == WM_CLOSE) {
+    switch (msg) {
+    case WM_CLOSE:
         // A dialog does not destroy itself: closing means cancelling.
         PostMessageA(hwnd, WM_COMMAND, command(IDCANCEL, BN_CLICKED),
                      reinterpret_cast<LPARAM>(control_with_id(hwnd, IDCANCEL)));
         return 0;
+    case DM_GETDEFID: {
+        const Window* d = find(hwnd);
+        int id = d ? d->default_id : 0;
+        if (const Window* b = d && !id ? find(default_button(*d)) : nullptr) {
+            id = b->id;
+        }
+        return id ? static_cast<LRESULT>((DWORD{DC_HASDEFID} << 16) | (id & 0xFFFF)) : 0;
     }
-    return DefWindowProcA(hwnd, msg, wparam, lparam);
+    default:
+        return DefWindowProcA(hwnd, msg, wparam, lparam);
+    }
+}
+
+// The next control with WS_TABSTOP after `from` in template order, wrapping around (before it
+// when `backwards`); the first one when `from` is no control of the dialog.
+HWND next_tab_stop(const Window& dialog, HWND from, bool backwards) {
+    std::vector<HWND> stops;
+    for (HWND child : dialog.children) {
+        const Window* c = find(child);
+        if (c && c->kind == Kind::Control && (c->style & WS_TABSTOP) && c->visible) {
+            stops.push_back(child);
+        }
+    }
+    if (stops.empty()) {
+        return nullptr;
+    }
+    const auto at = std::find(stops.begin(), stops.end(), from);
+    if (at == stops.end()) {
+        return backwards ? stops.back() : stops.front();
+    }
+    const size_t i = static_cast<size_t>(at - stops.begin());
+    return stops[(i + (backwards ? stops.size() - 1 : 1)) % stops.size()];
+}
+
+// Moving the focus with the keyboard moves the default push button along: a push button that
+// gets the focus becomes the default one, and the one before it goes back to plain; the focus
+// going elsewhere leaves the default where it is.
+void focus_with_keyboard(HWND dialog, HWND next) {
+    Window* d = find(dialog);
+    Window* n = find(next);
+    if (!d || !n) {
+        return;
+    }
+    if (Window* before = find(host::focused_control(*d))) {
+        before->pushed = false;
+    }
+    host::focus(*n);
+    const HWND old_default = default_button(*d);
+    const HWND new_default = is_push_button(*n) ? next : old_default;
+    if (old_default && old_default != new_default) {
+        SendMessageA(old_default, BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
+    }
+    if (new_default && new_default != old_default) {
+        SendMessageA(new_default, BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
+    }
+}
+
+bool shift_down = false; // when the key being taken came
+
+// IsDialogMessage's share of a key: true when the dialog manager took it.
+bool dialog_manager_takes(HWND dialog, HWND focus, UINT msg, WPARAM key) {
+    if (msg != WM_KEYDOWN) {
+        return false;
+    }
+    const LRESULT code = focus ? SendMessageA(focus, WM_GETDLGCODE, key, 0) : 0;
+    switch (key) {
+    case VK_TAB: {
+        const Window* d = find(dialog);
+        if (HWND next = d ? next_tab_stop(*d, focus, shift_down) : nullptr) {
+            focus_with_keyboard(dialog, next);
+        }
+        return true;
+    }
+    case VK_ESCAPE:
+        SendMessageA(dialog, WM_COMMAND, IDCANCEL,
+                     reinterpret_cast<LPARAM>(control_with_id(dialog, IDCANCEL)));
+        return true;
+    case VK_RETURN: {
+        // The focused button if it is the default one, else the dialog's default id, else IDOK.
+        if (focus && (code & DLGC_DEFPUSHBUTTON)) {
+            dialog::clicked(focus);
+            return true;
+        }
+        const LRESULT default_id = SendMessageA(dialog, DM_GETDEFID, 0, 0);
+        if (HIWORD(default_id) == DC_HASDEFID) {
+            SendMessageA(dialog, WM_COMMAND, command(LOWORD(default_id), BN_CLICKED),
+                         reinterpret_cast<LPARAM>(control_with_id(dialog, LOWORD(default_id))));
+        } else {
+            SendMessageA(dialog, WM_COMMAND, IDOK,
+                         reinterpret_cast<LPARAM>(control_with_id(dialog, IDOK)));
+        }
+        return true;
+    }
+    default:
+        return false;
+    }
 }
 
 } // namespace
@@ -70,38 +183,47 @@ LRESULT dialog_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     return default_dialog_handling(hwnd, msg, wparam, lparam);
 }
 
+LRESULT control_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+    Window* w = find(hwnd);
+    if (!w || !is_push_button(*w)) {
+        return w ? DefWindowProcA(hwnd, msg, wparam, lparam) : 0;
+    }
+    switch (msg) {
+    case WM_GETDLGCODE:
+        return DLGC_BUTTON |
+               ((w->style & 0xF) == BS_DEFPUSHBUTTON ? DLGC_DEFPUSHBUTTON : DLGC_UNDEFPUSHBUTTON);
+    case BM_SETSTYLE:
+        w->style = (w->style & ~DWORD{0xF}) | (static_cast<DWORD>(wparam) & 0xF);
+        host::show_default(*w);
+        return 0;
+    case WM_KEYDOWN:
+        // Space holds the button down; it clicks when the key comes up, still on the button.
+        if (wparam == VK_SPACE) {
+            w->pushed = true;
+        }
+        return 0;
+    case WM_KEYUP:
+        if (wparam == VK_SPACE && w->pushed) {
+            w->pushed = false;
+            dialog::clicked(hwnd);
+        }
+        return 0;
+    default:
+        return DefWindowProcA(hwnd, msg, wparam, lparam);
+    }
+}
+
 namespace dialog {
 
-void key(HWND dialog, int qt_key, int qt_modifiers) {
-    const Window* d = find(dialog);
+void key_message(HWND dialog, UINT msg, WPARAM key, LPARAM flags, bool shift) {
+    Window* d = find(dialog);
     if (!d || d->kind != Kind::Dialog) {
         return;
     }
-    switch (qt_key) {
-    case Qt::Key_Escape:
-        SendMessageA(dialog, WM_COMMAND, IDCANCEL,
-                     reinterpret_cast<LPARAM>(control_with_id(dialog, IDCANCEL)));
-        break;
-    case Qt::Key_Return:
-    case Qt::Key_Enter: {
-        // The focused push button, else the default id.
-        HWND focused = host::focused_control(*find(dialog));
-        const Window* f = find(focused);
-        if (f && f->class_name == "Button" && (f->style & 0xF) != BS_GROUPBOX) {
-            clicked(focused);
-        } else {
-            SendMessageA(dialog, WM_COMMAND, IDOK,
-                         reinterpret_cast<LPARAM>(control_with_id(dialog, IDOK)));
-        }
-        break;
-    }
-    case Qt::Key_F4:
-        if (qt_modifiers & Qt::AltModifier) {
-            close_request(dialog);
-        }
-        break;
-    default:
-        break;
+    const HWND focus = host::focused_control(*d);
+    shift_down = shift;
+    if (!dialog_manager_takes(dialog, focus, msg, key)) {
+        deliver(focus ? focus : dialog, msg, key, flags);
     }
 }
 
@@ -161,6 +283,10 @@ HWND create_dialog(HINSTANCE instance, const resources::DialogTemplate& tpl, DLG
         if (!first_tab_stop && (made->style & WS_TABSTOP) && made->visible) {
             first_tab_stop = made->handle;
         }
+        if (!find(hwnd)->default_id && is_push_button(*made) &&
+            (made->style & 0xF) == BS_DEFPUSHBUTTON) {
+            find(hwnd)->default_id = made->id;
+        }
     }
 
     const LRESULT focus_default =
@@ -177,6 +303,12 @@ HWND create_dialog(HINSTANCE instance, const resources::DialogTemplate& tpl, DLG
     if (!d->dialog_ended && (tpl.style & WS_VISIBLE)) {
         d->visible = true;
         host::show_dialog(*d, (tpl.style & DS_CENTERMOUSE) != 0);
+        // Becoming active, a dialog with no focused control gives the focus to the first tab
+        // stop, even when WM_INITDIALOG said FALSE: that only kept the focus from being set then.
+        Window* f = find(first_tab_stop);
+        if (f && !host::focused_control(*d)) {
+            host::focus(*f);
+        }
     }
     return hwnd;
 }

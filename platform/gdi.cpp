@@ -223,10 +223,9 @@ COLORREF WINAPI SetPixel(HDC dc, int x, int y, COLORREF color) {
     if (d == nullptr) {
         return static_cast<COLORREF>(-1);
     }
+    // A clipped pixel is not drawn, but the answer is the colour all the same, as in Wine's GDI.
     const uint32_t pixel = raster::from_colorref(color);
-    if (!raster::set_pixel(d->view, x, y, pixel)) {
-        return static_cast<COLORREF>(-1);
-    }
+    raster::set_pixel(d->view, x, y, pixel);
     return raster::to_colorref(pixel);
 }
 

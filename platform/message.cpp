@@ -45,10 +45,6 @@ MessageObserver* observer = nullptr;
 
 const std::thread::id ui_thread = std::this_thread::get_id();
 
-LRESULT control_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
-    return DefWindowProcA(hwnd, msg, wparam, lparam);
-}
-
 LPARAM point_param(POINT p) {
     return static_cast<LPARAM>((static_cast<DWORD>(p.y & 0xFFFF) << 16) | (p.x & 0xFFFF));
 }
@@ -69,7 +65,7 @@ LRESULT deliver(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     case Kind::Dialog:
         return dialog_window_proc(hwnd, msg, wparam, lparam);
     case Kind::Control:
-        return control_proc(hwnd, msg, wparam, lparam);
+        return control_window_proc(hwnd, msg, wparam, lparam);
     }
     return 0;
 }

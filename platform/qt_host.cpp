@@ -87,20 +87,115 @@ class PaneWidget : public QWidget {
     std::vector<uint32_t> shown_; // the surface as last sent to the display
 };
 
-// The top-level window of a dialog. It never closes by itself: close requests and the keys
-// the focused control leaves go to the dialog manager.
+// Qt's key to the virtual key Windows gives it; 0 for keys with none.
+UINT virtual_key(int qt_key) {
+    if ((qt_key >= Qt::Key_A && qt_key <= Qt::Key_Z) ||
+        (qt_key >= Qt::Key_0 && qt_key <= Qt::Key_9)) {
+        return static_cast<UINT>(qt_key); // the same codes as their capital ASCII characters
+    }
+    if (qt_key >= Qt::Key_F1 && qt_key <= Qt::Key_F24) {
+        return static_cast<UINT>(VK_F1 + (qt_key - Qt::Key_F1));
+    }
+    switch (qt_key) {
+    case Qt::Key_Backspace:
+        return VK_BACK;
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab: // Shift+Tab
+        return VK_TAB;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        return VK_RETURN;
+    case Qt::Key_Shift:
+        return VK_SHIFT;
+    case Qt::Key_Control:
+        return VK_CONTROL;
+    case Qt::Key_Alt:
+        return VK_MENU;
+    case Qt::Key_Escape:
+        return VK_ESCAPE;
+    case Qt::Key_Space:
+        return VK_SPACE;
+    case Qt::Key_PageUp:
+        return VK_PRIOR;
+    case Qt::Key_PageDown:
+        return VK_NEXT;
+    case Qt::Key_End:
+        return VK_END;
+    case Qt::Key_Home:
+        return VK_HOME;
+    case Qt::Key_Left:
+        return VK_LEFT;
+    case Qt::Key_Up:
+        return VK_UP;
+    case Qt::Key_Right:
+        return VK_RIGHT;
+    case Qt::Key_Down:
+        return VK_DOWN;
+    case Qt::Key_Insert:
+        return VK_INSERT;
+    case Qt::Key_Delete:
+        return VK_DELETE;
+    default:
+        return 0;
+    }
+}
+
+// Every key that reaches a dialog or one of its controls becomes the keyboard message Windows
+// would post and goes to the dialog manager; the widgets never see keys themselves, so focus
+// moves, default buttons and clicks by key are all the dialog manager's.
+class KeyboardFilter : public QObject {
+  public:
+    KeyboardFilter(HWND dialog, QObject* parent) : QObject(parent), dialog_(dialog) {}
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        const bool press = event->type() == QEvent::KeyPress;
+        if (!press && event->type() != QEvent::KeyRelease) {
+            return QObject::eventFilter(watched, event);
+        }
+        const auto* e = static_cast<QKeyEvent*>(event);
+        const UINT key = virtual_key(e->key());
+        // The window system repeats a held key as release and press; Windows only repeats the
+        // key going down.
+        if (key == 0 || (!press && e->isAutoRepeat())) {
+            return true;
+        }
+        const bool alt = (e->modifiers() & Qt::AltModifier) || key == VK_MENU;
+        // lParam: a repeat count of one, Alt held (bit 29), the key down before (bit 30) and
+        // the key going up (bit 31).
+        LPARAM flags = 1;
+        if (alt) {
+            flags |= LPARAM{1} << 29;
+        }
+        if (!press || e->isAutoRepeat()) {
+            flags |= LPARAM{1} << 30;
+        }
+        if (!press) {
+            flags |= LPARAM{1} << 31;
+        }
+        const UINT msg =
+            alt ? (press ? WM_SYSKEYDOWN : WM_SYSKEYUP) : (press ? WM_KEYDOWN : WM_KEYUP);
+        dialog::key_message(dialog_, msg, key, flags, (e->modifiers() & Qt::ShiftModifier) != 0);
+        return true;
+    }
+
+  private:
+    HWND dialog_;
+};
+
+// The top-level window of a dialog. It never closes by itself: close requests go to the dialog
+// manager, as do its keys (KeyboardFilter).
 class DialogWidget : public QWidget {
   public:
-    explicit DialogWidget(HWND hwnd) : QWidget(nullptr), hwnd_(hwnd) {
+    explicit DialogWidget(HWND hwnd) : QWidget(nullptr), hwnd_(hwnd), keyboard_(hwnd, nullptr) {
         setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                        Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                        Qt::WindowCloseButtonHint);
+        installEventFilter(&keyboard_);
     }
+    KeyboardFilter* keyboard() { return &keyboard_; }
 
   protected:
-    void keyPressEvent(QKeyEvent* e) override {
-        dialog::key(hwnd_, e->key(), static_cast<int>(e->modifiers()));
-    }
     void closeEvent(QCloseEvent* e) override {
         e->ignore();
         dialog::close_request(hwnd_);
@@ -108,6 +203,7 @@ class DialogWidget : public QWidget {
 
   private:
     HWND hwnd_;
+    KeyboardFilter keyboard_;
 };
 
 // A push button whose text wraps (BS_MULTILINE), breaking inside a word when it must.
@@ -211,6 +307,7 @@ void create_control_widget(Window& control, Window& dialog) {
         QPushButton* button = (control.style & BS_MULTILINE)
                                   ? new MultilineButton(text, dialog.widget)
                                   : new QPushButton(text, dialog.widget);
+        button->setDefault((control.style & 0xF) == BS_DEFPUSHBUTTON);
         const HWND hwnd = control.handle;
         QObject::connect(button, &QPushButton::clicked, [hwnd] { dialog::clicked(hwnd); });
         widget = button;
@@ -228,6 +325,7 @@ void create_control_widget(Window& control, Window& dialog) {
         widget = label;
     }
     widget->setFocusPolicy((control.style & WS_TABSTOP) ? Qt::StrongFocus : Qt::NoFocus);
+    widget->installEventFilter(static_cast<DialogWidget*>(dialog.widget)->keyboard());
     widget->setGeometry(control.rect.left, control.rect.top, control.rect.right - control.rect.left,
                         control.rect.bottom - control.rect.top);
     widget->setVisible(control.visible);
@@ -286,6 +384,12 @@ void set_text(Window& w) {
 void focus(Window& w) {
     if (w.widget) {
         w.widget->setFocus(Qt::TabFocusReason);
+    }
+}
+
+void show_default(Window& button) {
+    if (auto* b = qobject_cast<QPushButton*>(button.widget)) {
+        b->setDefault((button.style & 0xF) == BS_DEFPUSHBUTTON);
     }
 }
 

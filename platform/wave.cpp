@@ -257,14 +257,21 @@ MMRESULT check_header(const WAVEHDR* h, UINT size) {
     return MMSYSERR_NOERROR;
 }
 
-// Preparing and unpreparing only mark the header, for either family; both refuse a header that
-// is in a device's queue.
+// Preparing and unpreparing only mark the header, for either family. As in winmm, a header that
+// is already as asked is left alone (unpreparing looks at it before the handle); unpreparing
+// refuses a header that is in a device's queue.
 MMRESULT mark_prepared(const Device* dev, WAVEHDR* h, UINT size, bool prepared) {
+    if (!prepared && !check_header(h, size) && !(h->dwFlags & WHDR_PREPARED)) {
+        return MMSYSERR_NOERROR;
+    }
     if (!dev) {
         return MMSYSERR_INVALHANDLE;
     }
     if (MMRESULT r = check_header(h, size)) {
         return r;
+    }
+    if (prepared && (h->dwFlags & WHDR_PREPARED)) {
+        return MMSYSERR_NOERROR;
     }
     if (h->dwFlags & WHDR_INQUEUE) {
         return WAVERR_STILLPLAYING;
@@ -487,6 +494,10 @@ MMRESULT WINAPI waveInUnprepareHeader(HWAVEIN handle, LPWAVEHDR header, UINT siz
 }
 
 MMRESULT WINAPI waveInAddBuffer(HWAVEIN handle, LPWAVEHDR header, UINT size) {
+    // winmm looks at the header before the handle here (waveOutWrite does it the other way).
+    if (MMRESULT r = check_queueable(header, size)) {
+        return r;
+    }
     if (MMRESULT r = enqueue(find(handle), header, size)) {
         return r;
     }

@@ -124,13 +124,47 @@ typedef unsigned short ATOM;
 #define WM_NCCREATE 0x0081
 #define WM_NCDESTROY 0x0082
 #define WM_NCHITTEST 0x0084
+#define WM_GETDLGCODE 0x0087
 #define WM_KEYDOWN 0x0100
+#define WM_KEYUP 0x0101
+#define WM_SYSKEYDOWN 0x0104
+#define WM_SYSKEYUP 0x0105
 #define WM_INITDIALOG 0x0110
 #define WM_COMMAND 0x0111
 #define WM_SYSCOMMAND 0x0112
 #define WM_TIMER 0x0113
 #define WM_MOUSEMOVE 0x0200
 #define WM_USER 0x0400
+#define DM_GETDEFID (WM_USER + 0)
+#define DM_SETDEFID (WM_USER + 1)
+#define BM_SETSTYLE 0x00F4
+
+// Virtual keys ('0'-'9' and 'A'-'Z' are their own), and what a control answers to
+// WM_GETDLGCODE.
+#define VK_BACK 0x08
+#define VK_TAB 0x09
+#define VK_RETURN 0x0D
+#define VK_SHIFT 0x10
+#define VK_CONTROL 0x11
+#define VK_MENU 0x12
+#define VK_ESCAPE 0x1B
+#define VK_SPACE 0x20
+#define VK_PRIOR 0x21
+#define VK_NEXT 0x22
+#define VK_END 0x23
+#define VK_HOME 0x24
+#define VK_LEFT 0x25
+#define VK_UP 0x26
+#define VK_RIGHT 0x27
+#define VK_DOWN 0x28
+#define VK_INSERT 0x2D
+#define VK_DELETE 0x2E
+#define VK_F1 0x70
+#define VK_F4 0x73
+#define DC_HASDEFID 0x534B
+#define DLGC_DEFPUSHBUTTON 0x0010
+#define DLGC_UNDEFPUSHBUTTON 0x0020
+#define DLGC_BUTTON 0x2000
 
 #define SC_CLOSE 0xF060
 #define HTCLIENT 1 // what WM_NCHITTEST answers over the client area
@@ -153,6 +187,7 @@ typedef unsigned short ATOM;
 #define DS_SETFONT 0x40L
 #define DS_CENTERMOUSE 0x1000L
 #define BS_PUSHBUTTON 0x00000000L
+#define BS_DEFPUSHBUTTON 0x00000001L
 #define BS_GROUPBOX 0x00000007L
 #define BS_MULTILINE 0x00002000L
 #define SS_LEFT 0x00000000L

@@ -224,6 +224,16 @@ LRESULT WINAPI DefWindowProcA(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam)
             SendMessageA(hwnd, WM_CLOSE, 0, 0);
         }
         return 0;
+    case WM_SYSKEYDOWN:
+        // Alt+F4 (bit 29: Alt held) asks the top-level window to close.
+        if (wparam == VK_F4 && (lparam & (LPARAM{1} << 29))) {
+            HWND top = hwnd;
+            while (find(top)->parent) {
+                top = find(top)->parent;
+            }
+            PostMessageA(top, WM_SYSCOMMAND, SC_CLOSE, 0);
+        }
+        return 0;
     default:
         return 0;
     }

@@ -58,6 +58,10 @@ struct Window {
     // Dialogs.
     bool dialog_ended = false;
     INT_PTR dialog_result = 0;
+    int default_id = 0; // the template's default push button, 0 for none
+
+    // Push buttons.
+    bool pushed = false; // held down by the Space key
 };
 
 struct WindowClass {
@@ -109,16 +113,22 @@ void hide(Window& w);
 void set_text(Window& w);
 void focus(Window& w);
 HWND focused_control(Window& dialog);
+void show_default(Window& button); // drawn as the default push button when its style says so
 } // namespace host
 
 // Dialog manager entry points for host input (dialogs.cpp).
 namespace dialog {
-void key(HWND dialog, int qt_key, int qt_modifiers); // keys the focused control did not take
-void close_request(HWND dialog);                     // caption close box, system menu
-void clicked(HWND control);
+// A keyboard message (WM_KEYDOWN, WM_KEYUP, WM_SYSKEYDOWN or WM_SYSKEYUP with a virtual key and
+// its lParam flags) for the dialog's focused control, or the dialog when none has the focus,
+// taken as IsDialogMessage takes it. `shift` is Shift's state when the key came (GetKeyState).
+void key_message(HWND dialog, UINT msg, WPARAM key, LPARAM flags, bool shift);
+void close_request(HWND dialog); // caption close box, system menu
+void clicked(HWND control);      // a mouse click on a push button
 } // namespace dialog
 
 // Sends `msg` to a dialog through the dialog manager (procedure, then default handling).
 LRESULT dialog_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
+// The window procedure of template controls: push buttons answer as user32's do.
+LRESULT control_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
 
 } // namespace platform::win

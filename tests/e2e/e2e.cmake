@@ -1,5 +1,6 @@
 # Whole-program tests: the real binaries under a private X display and a private PulseAudio or
-# PipeWire server, the Windows build under Wine, the installed and packaged program, the icon.
+# PipeWire server, the Windows build under Wine, the installed and packaged program, the icon,
+# and the Win32 conformance tests under Wine.
 # Labelled e2e and no-sanitizer (they run the shipped binaries, not instrumented ones).
 set(e2e_dir ${CMAKE_CURRENT_LIST_DIR})
 set(e2e_work ${CMAKE_BINARY_DIR}/e2e)
@@ -42,6 +43,26 @@ e2e_test(e2e_wine_session bash ${e2e_dir}/e2e_retry.sh 2 bash ${e2e_dir}/e2e_ses
          ${e2e_work}/wine_session ${e2e_work}/wine)
 set_tests_properties(e2e_wine_session PROPERTIES FIXTURES_REQUIRED "windows_exe;wine_prefix"
                      RUN_SERIAL TRUE)
+
+# Return, Esc, Space, Tab and Alt+F4 pressed at the X server, the same on both builds.
+e2e_test(e2e_linux_keys bash ${e2e_dir}/e2e_keys.sh linux $<TARGET_FILE:tavrene> ${e2e_work}/linux_keys)
+e2e_test(e2e_wine_keys bash ${e2e_dir}/e2e_keys.sh wine ${TAVRENE_WINDOWS_BUILD_DIR}/tavrene.exe
+         ${e2e_work}/wine_keys ${e2e_work}/wine)
+# One wineserver per prefix: the tests that share it take turns.
+set_tests_properties(e2e_wine_keys PROPERTIES FIXTURES_REQUIRED "windows_exe;wine_prefix"
+                     RESOURCE_LOCK wine_prefix)
+
+# The platform conformance tests that call only Win32 (tests/conformance/), built for Windows and
+# run under Wine against the real user32, gdi32 and winmm: the same assertions test_platform
+# holds platform/ to.
+set(conformance_windows_build ${CMAKE_BINARY_DIR}/conformance-windows)
+e2e_test(e2e_conformance_build bash ${e2e_dir}/e2e_conformance_build.sh ${CMAKE_SOURCE_DIR}
+         ${conformance_windows_build})
+set_tests_properties(e2e_conformance_build PROPERTIES FIXTURES_SETUP conformance_exe TIMEOUT 300)
+e2e_test(e2e_wine_conformance bash ${e2e_dir}/e2e_wine_conformance.sh
+         ${conformance_windows_build}/conformance.exe ${e2e_work}/wine_conformance ${e2e_work}/wine)
+set_tests_properties(e2e_wine_conformance PROPERTIES FIXTURES_REQUIRED "conformance_exe;wine_prefix"
+                     RESOURCE_LOCK wine_prefix TIMEOUT 180)
 
 # The checking tools themselves, on made-up recordings and pictures.
 add_executable(test_e2e_tools ${e2e_dir}/test_tone_check.cpp ${e2e_dir}/test_shot_check.cpp)

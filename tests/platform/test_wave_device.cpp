@@ -58,38 +58,15 @@ TEST_F(WaveDevice, OpenRejectsBadArgumentsAndPostsNothing) {
     EXPECT_EQ(platform::wave::open_device_count(), 0);
 }
 
-TEST_F(WaveDevice, EveryCallRefusesBadHandlesAndNullHeaders) {
-    Block b(16);
-    auto bogus_out = reinterpret_cast<HWAVEOUT>(uintptr_t(0x1234));
-    auto bogus_in = reinterpret_cast<HWAVEIN>(uintptr_t(0x1234));
-    for (HWAVEOUT h : {HWAVEOUT(nullptr), bogus_out}) {
-        EXPECT_EQ(waveOutPrepareHeader(h, &b.header, header_size), MMSYSERR_INVALHANDLE);
-        EXPECT_EQ(waveOutUnprepareHeader(h, &b.header, header_size), MMSYSERR_INVALHANDLE);
-        EXPECT_EQ(waveOutWrite(h, &b.header, header_size), MMSYSERR_INVALHANDLE);
-        EXPECT_EQ(waveOutReset(h), MMSYSERR_INVALHANDLE);
-        EXPECT_EQ(waveOutClose(h), MMSYSERR_INVALHANDLE);
-    }
-    for (HWAVEIN h : {HWAVEIN(nullptr), bogus_in}) {
-        EXPECT_EQ(waveInPrepareHeader(h, &b.header, header_size), MMSYSERR_INVALHANDLE);
-        EXPECT_EQ(waveInUnprepareHeader(h, &b.header, header_size), MMSYSERR_INVALHANDLE);
-        EXPECT_EQ(waveInAddBuffer(h, &b.header, header_size), MMSYSERR_INVALHANDLE);
-        EXPECT_EQ(waveInStart(h), MMSYSERR_INVALHANDLE);
-        EXPECT_EQ(waveInReset(h), MMSYSERR_INVALHANDLE);
-        EXPECT_EQ(waveInClose(h), MMSYSERR_INVALHANDLE);
-    }
-    EXPECT_EQ(b.header.dwFlags, 0u) << "a refused call leaves the header alone";
-
+// Stricter than Wine's winmm, which takes any open handle for either family and faults on a null
+// header given to waveOutWrite; the handle and header rules both share are in
+// tests/conformance/wave_headers.cpp.
+TEST_F(WaveDevice, HandlesOfOneFamilyAreNotHandlesOfTheOtherAndANullWriteIsRefused) {
     HWAVEOUT out = open_out();
     HWAVEIN in = open_in();
-    // A handle of one family is not a handle of the other.
     EXPECT_EQ(waveInStart(reinterpret_cast<HWAVEIN>(out)), MMSYSERR_INVALHANDLE);
     EXPECT_EQ(waveOutReset(reinterpret_cast<HWAVEOUT>(in)), MMSYSERR_INVALHANDLE);
-
-    EXPECT_EQ(waveOutPrepareHeader(out, nullptr, header_size), MMSYSERR_INVALPARAM);
-    EXPECT_EQ(waveOutPrepareHeader(out, &b.header, header_size - 1), MMSYSERR_INVALPARAM);
     EXPECT_EQ(waveOutWrite(out, nullptr, header_size), MMSYSERR_INVALPARAM);
-    EXPECT_EQ(waveInAddBuffer(in, nullptr, header_size), MMSYSERR_INVALPARAM);
-    EXPECT_EQ(waveInUnprepareHeader(in, nullptr, header_size), MMSYSERR_INVALPARAM);
 }
 
 TEST_F(WaveDevice, OutputHeadersComeBackInQueueOrderWithTheirFlags) {

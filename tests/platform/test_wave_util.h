@@ -6,6 +6,7 @@
 #include "platform/wave_backend.h"
 #include "platform/win32.h"
 #include "sim/radio_path.h"
+#include "tests/conformance/wave_block.h"
 
 #include <gtest/gtest.h>
 
@@ -58,17 +59,7 @@ inline WAVEFORMATEX stream_format() {
     return f;
 }
 
-// A block with its record, as the application sets them up.
-struct Block {
-    explicit Block(size_t size, uint8_t fill = 0) : bytes(size, fill) {
-        header.lpData = reinterpret_cast<LPSTR>(bytes.data());
-        header.dwBufferLength = static_cast<DWORD>(size);
-        header.dwLoops = 1;
-    }
-    Block(const Block&) = delete;
-    std::vector<uint8_t> bytes;
-    WAVEHDR header{};
-};
+using conformance::Block;
 
 class WaveTest : public ::testing::Test {
   protected:

@@ -89,11 +89,17 @@ std::string shown_text(const win::Window& c) {
 
 void on_dialog_ready(std::function<void(HWND dialog)> hook) {
     // Looks every millisecond of platform time, from inside whichever loop runs (a warning box
-    // may open before the dialog is shown), until a dialog is on view; gives up after 10 s.
+    // may open before the dialog is shown), until a dialog is on view; gives up after 10 s. A
+    // later call, a null hook included, takes the place of a watch still looking.
+    static uint64_t current_watch = 0;
     struct Watch {
         std::function<void(HWND)> hook;
+        uint64_t id;
         int tries_left = 10'000;
         void look() {
+            if (id != current_watch) {
+                return;
+            }
             for (HWND hwnd : win::all_windows()) {
                 const win::Window* w = win::find(hwnd);
                 if (w && w->kind == win::Kind::Dialog && w->visible && !w->dialog_ended) {
@@ -106,7 +112,12 @@ void on_dialog_ready(std::function<void(HWND dialog)> hook) {
             }
         }
     };
-    schedule_at(now_us(), [watch = Watch{std::move(hook)}]() mutable { watch.look(); });
+    if (hook) {
+        schedule_at(now_us(),
+                    [watch = Watch{std::move(hook), ++current_watch}]() mutable { watch.look(); });
+    } else {
+        ++current_watch;
+    }
 }
 
 void click(HWND dialog, int control_id) {
@@ -116,19 +127,22 @@ void click(HWND dialog, int control_id) {
     }
 }
 
-void press_key(HWND dialog, int qt_key, int qt_modifiers) {
+void key_event(HWND dialog, int qt_key, int qt_modifiers, bool press, bool repeat) {
     QWidget* top = widget(dialog);
     if (!top) {
         return;
     }
     QWidget* target = top->focusWidget() ? top->focusWidget() : top;
-    const auto modifiers = Qt::KeyboardModifiers(qt_modifiers);
     const QString text = qt_key == Qt::Key_Space ? QStringLiteral(" ") : QString();
-    QKeyEvent press(QEvent::KeyPress, qt_key, modifiers, text);
-    QKeyEvent release(QEvent::KeyRelease, qt_key, modifiers, text);
-    QApplication::sendEvent(target, &press);
+    QKeyEvent event(press ? QEvent::KeyPress : QEvent::KeyRelease, qt_key,
+                    Qt::KeyboardModifiers(qt_modifiers), text, repeat);
+    QApplication::sendEvent(target, &event);
+}
+
+void press_key(HWND dialog, int qt_key, int qt_modifiers) {
+    key_event(dialog, qt_key, qt_modifiers, true);
     if (win::find(dialog)) {
-        QApplication::sendEvent(target, &release);
+        key_event(dialog, qt_key, qt_modifiers, false);
     }
 }
 

@@ -19,7 +19,10 @@ void on_dialog_ready(std::function<void(HWND dialog)> hook);
 
 // Input as a user gives it, through the native widgets.
 void click(HWND dialog, int control_id);
-void press_key(HWND dialog, int qt_key, int qt_modifiers = 0); // to the focused widget
+// A key going down (`press`) or up at the keyboard, to the focused widget as the window system
+// delivers it (`repeat`: one of the events it makes while the key is held); press_key gives both.
+void key_event(HWND dialog, int qt_key, int qt_modifiers, bool press, bool repeat = false);
+void press_key(HWND dialog, int qt_key, int qt_modifiers = 0);
 void close_box(HWND dialog); // the caption's close button (a close event on the window)
 // The pointer moving to client pixel (x, y) of a window the application draws, such as a pane.
 void move_pointer(HWND window, int x, int y);
