@@ -87,54 +87,21 @@ class PaneWidget : public QWidget {
     std::vector<uint32_t> shown_; // the surface as last sent to the display
 };
 
-// Qt's key to the virtual key Windows gives it; 0 for keys with none.
+// Qt's key to the virtual key Windows gives it, for the keys a dialog takes; 0 for the others.
 UINT virtual_key(int qt_key) {
-    if ((qt_key >= Qt::Key_A && qt_key <= Qt::Key_Z) ||
-        (qt_key >= Qt::Key_0 && qt_key <= Qt::Key_9)) {
-        return static_cast<UINT>(qt_key); // the same codes as their capital ASCII characters
-    }
-    if (qt_key >= Qt::Key_F1 && qt_key <= Qt::Key_F24) {
-        return static_cast<UINT>(VK_F1 + (qt_key - Qt::Key_F1));
-    }
     switch (qt_key) {
-    case Qt::Key_Backspace:
-        return VK_BACK;
     case Qt::Key_Tab:
     case Qt::Key_Backtab: // Shift+Tab
         return VK_TAB;
     case Qt::Key_Return:
     case Qt::Key_Enter:
         return VK_RETURN;
-    case Qt::Key_Shift:
-        return VK_SHIFT;
-    case Qt::Key_Control:
-        return VK_CONTROL;
-    case Qt::Key_Alt:
-        return VK_MENU;
     case Qt::Key_Escape:
         return VK_ESCAPE;
     case Qt::Key_Space:
         return VK_SPACE;
-    case Qt::Key_PageUp:
-        return VK_PRIOR;
-    case Qt::Key_PageDown:
-        return VK_NEXT;
-    case Qt::Key_End:
-        return VK_END;
-    case Qt::Key_Home:
-        return VK_HOME;
-    case Qt::Key_Left:
-        return VK_LEFT;
-    case Qt::Key_Up:
-        return VK_UP;
-    case Qt::Key_Right:
-        return VK_RIGHT;
-    case Qt::Key_Down:
-        return VK_DOWN;
-    case Qt::Key_Insert:
-        return VK_INSERT;
-    case Qt::Key_Delete:
-        return VK_DELETE;
+    case Qt::Key_F4:
+        return VK_F4;
     default:
         return 0;
     }
@@ -160,19 +127,11 @@ class KeyboardFilter : public QObject {
         if (key == 0 || (!press && e->isAutoRepeat())) {
             return true;
         }
-        const bool alt = (e->modifiers() & Qt::AltModifier) || key == VK_MENU;
+        const bool alt = (e->modifiers() & Qt::AltModifier) != 0;
         // lParam: a repeat count of one, Alt held (bit 29), the key down before (bit 30) and
         // the key going up (bit 31).
-        LPARAM flags = 1;
-        if (alt) {
-            flags |= LPARAM{1} << 29;
-        }
-        if (!press || e->isAutoRepeat()) {
-            flags |= LPARAM{1} << 30;
-        }
-        if (!press) {
-            flags |= LPARAM{1} << 31;
-        }
+        const LPARAM flags = 1 | (LPARAM{alt} << 29) | (LPARAM{!press || e->isAutoRepeat()} << 30) |
+                             (LPARAM{!press} << 31);
         const UINT msg =
             alt ? (press ? WM_SYSKEYDOWN : WM_SYSKEYUP) : (press ? WM_KEYDOWN : WM_KEYUP);
         dialog::key_message(dialog_, msg, key, flags, (e->modifiers() & Qt::ShiftModifier) != 0);

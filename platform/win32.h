@@ -136,30 +136,13 @@ typedef unsigned short ATOM;
 #define WM_MOUSEMOVE 0x0200
 #define WM_USER 0x0400
 #define DM_GETDEFID (WM_USER + 0)
-#define DM_SETDEFID (WM_USER + 1)
 #define BM_SETSTYLE 0x00F4
 
-// Virtual keys ('0'-'9' and 'A'-'Z' are their own), and what a control answers to
-// WM_GETDLGCODE.
-#define VK_BACK 0x08
+// The virtual keys the dialog manager takes, and what a control answers to WM_GETDLGCODE.
 #define VK_TAB 0x09
 #define VK_RETURN 0x0D
-#define VK_SHIFT 0x10
-#define VK_CONTROL 0x11
-#define VK_MENU 0x12
 #define VK_ESCAPE 0x1B
 #define VK_SPACE 0x20
-#define VK_PRIOR 0x21
-#define VK_NEXT 0x22
-#define VK_END 0x23
-#define VK_HOME 0x24
-#define VK_LEFT 0x25
-#define VK_UP 0x26
-#define VK_RIGHT 0x27
-#define VK_DOWN 0x28
-#define VK_INSERT 0x2D
-#define VK_DELETE 0x2E
-#define VK_F1 0x70
 #define VK_F4 0x73
 #define DC_HASDEFID 0x534B
 #define DLGC_DEFPUSHBUTTON 0x0010
