@@ -235,7 +235,13 @@ class Connection {
         pending_ = op;
     }
 
-    pa_sample_spec spec() const { return pa_sample_spec{wire_format, sample_rate, 1}; }
+    // A mono stream in the wire format, named for the user.
+    pa_stream* new_stream(pa_context* context) const {
+        const pa_sample_spec spec{wire_format, sample_rate, 1};
+        pa_channel_map map;
+        pa_channel_map_init_mono(&map);
+        return pa_stream_new(context, name_, &spec, &map);
+    }
     pa_threaded_mainloop* loop() const { return loop_->get(); }
 
     std::shared_ptr<Loop> loop_;
@@ -365,10 +371,7 @@ class PulseOutput final : public OutputStream, public Connection {
 
   private:
     pa_stream* make_stream(pa_context* context) override {
-        const pa_sample_spec s = spec();
-        pa_channel_map map;
-        pa_channel_map_init_mono(&map);
-        pa_stream* stream = pa_stream_new(context, name_, &s, &map);
+        pa_stream* stream = new_stream(context);
         if (!stream) {
             return nullptr;
         }
@@ -513,10 +516,7 @@ class PulseInput final : public InputStream, public Connection {
 
   private:
     pa_stream* make_stream(pa_context* context) override {
-        const pa_sample_spec s = spec();
-        pa_channel_map map;
-        pa_channel_map_init_mono(&map);
-        pa_stream* stream = pa_stream_new(context, name_, &s, &map);
+        pa_stream* stream = new_stream(context);
         if (!stream) {
             return nullptr;
         }

@@ -1,4 +1,5 @@
-// A waveform block with its header, set up as the application sets its blocks up.
+// A waveform block with its header, set up as the application sets its blocks up, and the one
+// stream format.
 #pragma once
 
 #include "platform/win32.h"
@@ -20,5 +21,17 @@ struct Block {
     std::vector<uint8_t> bytes;
     WAVEHDR header{};
 };
+
+// Linear PCM, mono, 8-bit, 11025 samples per second.
+inline WAVEFORMATEX stream_format() {
+    WAVEFORMATEX f{};
+    f.wFormatTag = WAVE_FORMAT_PCM;
+    f.nChannels = 1;
+    f.nSamplesPerSec = 11025;
+    f.nAvgBytesPerSec = 11025;
+    f.nBlockAlign = 1;
+    f.wBitsPerSample = 8;
+    return f;
+}
 
 } // namespace conformance

@@ -10,19 +10,9 @@ namespace {
 
 namespace c = conformance;
 using c::Block;
+using c::stream_format;
 
 constexpr UINT header_size = sizeof(WAVEHDR);
-
-WAVEFORMATEX stream_format() {
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = 1;
-    f.nSamplesPerSec = 11025;
-    f.nAvgBytesPerSec = 11025;
-    f.nBlockAlign = 1;
-    f.wBitsPerSample = 8;
-    return f;
-}
 
 class Win32WaveHeaders : public ::testing::Test {
   protected:

@@ -48,18 +48,8 @@ inline LRESULT CALLBACK report_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM l
     return DefWindowProcA(hwnd, msg, wparam, lparam);
 }
 
-inline WAVEFORMATEX stream_format() {
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = 1;
-    f.nSamplesPerSec = 11025;
-    f.nAvgBytesPerSec = 11025;
-    f.nBlockAlign = 1;
-    f.wBitsPerSample = 8;
-    return f;
-}
-
 using conformance::Block;
+using conformance::stream_format;
 
 class WaveTest : public ::testing::Test {
   protected:
