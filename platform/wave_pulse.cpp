@@ -36,6 +36,7 @@ constexpr uint32_t wire_frame = sizeof(int16_t);
 // Latency asked of the server: output as a whole, input per fragment it hands over.
 constexpr uint32_t output_latency_bytes = wire_frame * sample_rate / 10;
 constexpr uint32_t input_fragment_bytes = wire_frame * sample_rate / 20;
+constexpr size_t hand_over_bytes = input_fragment_bytes / wire_frame;
 
 int16_t widen(uint8_t b) {
     return static_cast<int16_t>((b - silence_byte) * 256);
@@ -553,7 +554,10 @@ class PulseInput final : public InputStream, public Connection {
             } else {
                 bytes.insert(bytes.end(), samples, silence_byte); // a hole the server reports
             }
-            if (!self->link_->posted) {
+            // The server hands over smaller pieces than asked for; waking the user-interface
+            // thread once per fragment's worth halves its wake-ups and repaints sent to the
+            // display.
+            if (!self->link_->posted && bytes.size() >= hand_over_bytes) {
                 self->link_->posted = true;
                 post = true;
             }
