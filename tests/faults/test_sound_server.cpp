@@ -57,7 +57,7 @@ class SoundServer : public AppTest {
 
     // pactl against the private server, bounded in time.
     static bool pactl(const std::string& args) {
-        return std::system(("timeout 5 pactl " + args).c_str()) == 0;
+        return std::system(("timeout 5 pactl " + args + " >/dev/null").c_str()) == 0;
     }
 
     // Kills the server the hard way and waits (bounded) until it is gone.

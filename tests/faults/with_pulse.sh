@@ -14,18 +14,6 @@ rm -rf "$E2E_WORK"
 mkdir -p "$E2E_WORK"
 . "$(dirname "$0")/../e2e/lib.sh"
 
-start_empty_server() {
-    export PULSE_RUNTIME_PATH=$E2E_WORK/pulse
-    export PULSE_STATE_PATH=$E2E_WORK/pulse/state
-    export PULSE_CLIENTCONFIG=$E2E_WORK/pulse/client.conf
-    export PULSE_SERVER=unix:$PULSE_RUNTIME_PATH/native
-    mkdir -p "$PULSE_STATE_PATH"
-    printf 'autospawn = no\n' >"$PULSE_CLIENTCONFIG"
-    e2e_spawn pulseaudio --daemonize=no --exit-idle-time=-1 -n --use-pid-file=no \
-        --load=module-native-protocol-unix --log-level=error 2>>"$E2E_WORK/pulse.log"
-    e2e_wait_until 10 pactl info >/dev/null 2>&1 || e2e_fail "PulseAudio did not start"
-}
-
 export TAVRENE_PULSE_PIDFILE=$E2E_WORK/server.pid
 export TAVRENE_PULSE_SUPERVISOR=$$
 case $MODE in
@@ -34,15 +22,11 @@ pulse)
     export TAVRENE_SOUND_SERVER=loopback
     ;;
 empty)
-    start_empty_server
+    e2e_start_pulse empty
     export TAVRENE_SOUND_SERVER=empty
     ;;
 none)
-    export PULSE_RUNTIME_PATH=$E2E_WORK/no-pulse
-    export PULSE_CLIENTCONFIG=$E2E_WORK/client.conf
-    export PULSE_SERVER=unix:$E2E_WORK/no-pulse/native
-    mkdir -p "$PULSE_RUNTIME_PATH"
-    printf 'autospawn = no\n' >"$PULSE_CLIENTCONFIG"
+    e2e_pulse_client_env "$E2E_WORK/no-pulse" # a socket nothing listens on
     export TAVRENE_SOUND_SERVER=none
     E2E_LAST_PID=
     ;;
