@@ -371,28 +371,30 @@ HWND focused_control(Window& dialog) {
 namespace platform {
 namespace {
 
-// True when an X server accepts a connection on $DISPLAY, authorisation included. Asked through
-// libxcb, which Qt's X platform plugin loads anyway; the program does not link it.
+// A function of libxcb, looked up at run time: Qt's X platform plugin loads the library anyway,
+// the program does not link it. Null when it is not there.
+template <class F> F* xcb_function(const char* name) {
+    static void* xcb = dlopen("libxcb.so.1", RTLD_LAZY | RTLD_LOCAL);
+    return xcb ? reinterpret_cast<F*>(dlsym(xcb, name)) : nullptr;
+}
+
+int connection_error(xcb_connection_t* c) {
+    static auto* has_error = xcb_function<int(xcb_connection_t*)>("xcb_connection_has_error");
+    return has_error ? has_error(c) : 0;
+}
+
+// True when an X server accepts a connection on $DISPLAY, authorisation included.
 bool x_server_answers() {
-    void* xcb = dlopen("libxcb.so.1", RTLD_LAZY | RTLD_LOCAL);
-    if (!xcb) {
+    auto* connect = xcb_function<xcb_connection_t*(const char*, int*)>("xcb_connect");
+    auto* disconnect = xcb_function<void(xcb_connection_t*)>("xcb_disconnect");
+    if (!connect || !disconnect) {
         return false;
     }
-    using Connect = xcb_connection_t* (*)(const char*, int*);
-    using HasError = int (*)(xcb_connection_t*);
-    using Disconnect = void (*)(xcb_connection_t*);
-    const auto connect = reinterpret_cast<Connect>(dlsym(xcb, "xcb_connect"));
-    const auto has_error = reinterpret_cast<HasError>(dlsym(xcb, "xcb_connection_has_error"));
-    const auto disconnect = reinterpret_cast<Disconnect>(dlsym(xcb, "xcb_disconnect"));
-    bool ok = false;
-    if (connect && has_error && disconnect) {
-        xcb_connection_t* c = connect(nullptr, nullptr);
-        ok = c && has_error(c) == 0;
-        if (c) {
-            disconnect(c);
-        }
+    xcb_connection_t* c = connect(nullptr, nullptr);
+    const bool ok = c && connection_error(c) == 0;
+    if (c) {
+        disconnect(c);
     }
-    dlclose(xcb);
     return ok;
 }
 
@@ -423,14 +425,7 @@ std::atomic<bool> leaving{false};
 bool display_connection_lost() {
     auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
     auto* x11 = app ? app->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    if (!x11 || !x11->connection()) {
-        return false;
-    }
-    // Looked up at run time: libxcb comes with Qt's platform plugin, the program does not link it.
-    using HasError = int (*)(xcb_connection_t*);
-    static const auto has_error =
-        reinterpret_cast<HasError>(dlsym(RTLD_DEFAULT, "xcb_connection_has_error"));
-    return has_error && has_error(x11->connection()) != 0;
+    return x11 && x11->connection() && connection_error(x11->connection()) != 0;
 }
 
 // Qt's X plugin reports a lost display with a warning and then calls exit() from inside its event
