@@ -153,16 +153,25 @@ void measure_repaints(HWND dialog, int seconds) {
     std::printf("repaints %.1f\nmedian repaints_per_second %.1f\n", rate, rate);
 }
 
-void measure_press_to_figure(HWND dialog, int trials) {
-    HWND xy = xy_pane_of(dialog);
+// Starts the tone and returns the span of the steady figure it draws; 0 after a failure.
+int start_tone(HWND dialog, HWND xy) {
     if (!press_and_wait(dialog, "Off")) {
         fail("the tone did not start");
-        return;
+        return 0;
     }
     const int steady = steady_span(xy);
     std::printf("steady span %d\n", steady);
     if (steady < 20) {
         fail("no figure with the tone on");
+        return 0;
+    }
+    return steady;
+}
+
+void measure_press_to_figure(HWND dialog, int trials) {
+    HWND xy = xy_pane_of(dialog);
+    const int steady = start_tone(dialog, xy);
+    if (steady == 0) {
         return;
     }
     std::vector<double> ms;
@@ -185,12 +194,10 @@ void measure_press_to_figure(HWND dialog, int trials) {
 
 void measure_input_to_pixel(HWND dialog, radio_path::RadioPath& path, int trials) {
     HWND xy = xy_pane_of(dialog);
-    if (!press_and_wait(dialog, "Off")) {
-        fail("the tone did not start");
+    const int steady = start_tone(dialog, xy);
+    if (steady == 0) {
         return;
     }
-    const int steady = steady_span(xy);
-    std::printf("steady span %d\n", steady);
     std::vector<double> ms;
     for (int i = 0; i < trials; ++i) {
         path.set_gain(0.0);
