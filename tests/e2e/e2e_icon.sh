@@ -1,6 +1,7 @@
 #!/bin/bash
-# The program icon: the committed files are what the generator draws, the .ico is one 32 x 32
-# 16-colour image, and the desktop entry's PNG is the same picture.
+# The program icon is one drawing: the SVG, the PNGs at every hicolor size and the Windows icon
+# (16 to 64 as DIBs, 256 as PNG) show the same picture, the committed app/tavrene.ico is what the
+# generator draws now, and the picture is the XY pane's yellow on its gray.
 # Usage: e2e_icon.sh DRAW_ICON SOURCE_DIR WORK_DIR
 DRAW=${1:?draw_icon}
 SOURCE=${2:?source folder}
@@ -8,21 +9,46 @@ E2E_WORK=${3:?work folder}
 rm -rf "$E2E_WORK"
 mkdir -p "$E2E_WORK"
 . "$(dirname "$0")/lib.sh"
+command -v rsvg-convert >/dev/null || e2e_fail "rsvg-convert missing (make test-deps installs it)"
+IM=/usr/bin/convert-im6.q16
 
-"$DRAW" "$E2E_WORK/tavrene.ico" "$E2E_WORK/tavrene.png" || e2e_fail "draw_icon failed"
-cmp "$E2E_WORK/tavrene.ico" "$SOURCE/app/tavrene.ico" || e2e_fail "app/tavrene.ico is stale"
-cmp "$E2E_WORK/tavrene.png" "$SOURCE/packaging/tavrene.png" || e2e_fail "tavrene.png is stale"
-info=$(identify -format '%m %w %h %z %[BitsPerPixel]\n' "$SOURCE/app/tavrene.ico" 2>/dev/null ||
-    identify -format '%m %w %h %z\n' "$SOURCE/app/tavrene.ico")
-e2e_log "icon: $info"
-[ "$(echo "$info" | wc -l)" -eq 1 ] || e2e_fail "the icon holds more than one image"
-[[ $info == "ICO 32 32 4"* ]] || e2e_fail "the icon is not 32 x 32 with 4 bits per pixel"
-identify -format '%w %h\n' "$SOURCE/packaging/tavrene.png" | grep -qx '32 32' ||
-    e2e_fail "the PNG is not 32 x 32"
-differ=$(compare -metric AE "$SOURCE/app/tavrene.ico" "$SOURCE/packaging/tavrene.png" null: 2>&1)
-[ "$differ" = 0 ] || e2e_fail "the PNG and the icon differ in $differ pixels"
-# The picture: the XY pane's gray and yellow, and the figure crossing at the centre.
-colours=$(/usr/bin/convert-im6.q16 "$SOURCE/packaging/tavrene.png" -format %c histogram:info:-)
+DRAWN=$E2E_WORK/drawn
+"$DRAW" "$DRAWN" || e2e_fail "draw_icon failed"
+SVG=$DRAWN/hicolor/scalable/apps/tavrene.svg
+png() { echo "$DRAWN/hicolor/$1x$1/apps/tavrene.png"; }
+
+frames=$(identify -format '%m %w %h\n' "$DRAWN/tavrene.ico" | tr '\n' ',')
+e2e_log "tavrene.ico: $frames"
+[ "$frames" = "ICO 16 16,ICO 24 24,ICO 32 32,ICO 48 48,ICO 64 64,PNG 256 256," ] ||
+    e2e_fail "the Windows icon does not hold 16, 24, 32, 48, 64 and 256"
+# Pixel for pixel (the PNG inside may be compressed differently by another zlib): the committed
+# icon against a fresh one, and each image against the PNG of its size.
+ico_sizes=(16 24 32 48 64 256)
+for i in "${!ico_sizes[@]}"; do
+    differ=$(compare -metric AE "$DRAWN/tavrene.ico[$i]" "$SOURCE/app/tavrene.ico[$i]" null: 2>&1)
+    [ "$differ" = 0 ] ||
+        e2e_fail "app/tavrene.ico is stale (image $i: $differ pixels): build the target icon"
+    differ=$(compare -metric AE "$DRAWN/tavrene.ico[$i]" "$(png "${ico_sizes[$i]}")" null: 2>&1)
+    [ "$differ" = 0 ] ||
+        e2e_fail "the Windows icon and the PNG differ at ${ico_sizes[$i]} in $differ pixels"
+done
+for size in 16 22 24 32 48 64 128 256; do
+    identify -format '%m %w %h' "$(png "$size")" | grep -qx "PNG $size $size" ||
+        e2e_fail "the $size x $size PNG is not $size x $size"
+done
+# The SVG, drawn by librsvg, against the bitmaps: only antialiasing may differ (a picture moved by
+# one pixel or mirrored is 0.07 to 0.14 away).
+for size in 48 256; do
+    rsvg-convert -w "$size" -h "$size" "$SVG" -o "$E2E_WORK/svg$size.png" || e2e_fail "bad SVG"
+    rmse=$(compare -metric RMSE "$E2E_WORK/svg$size.png" "$(png "$size")" null: 2>&1 |
+        sed 's/.*(\(.*\))/\1/')
+    e2e_log "SVG against the $size PNG: normalised RMSE $rmse"
+    awk -v r="$rmse" 'BEGIN { exit !(r < 0.02) }' || e2e_fail "the SVG and the $size PNG differ"
+done
+colours=$($IM "$(png 32)" -format %c histogram:info:-)
 grep -q '(255,255,100)' <<<"$colours" && grep -q '(128,128,128)' <<<"$colours" ||
     e2e_fail "not yellow on gray: $colours"
+# The same bytes on every run.
+"$DRAW" "$E2E_WORK/again" || e2e_fail "draw_icon failed the second time"
+diff -r "$DRAWN" "$E2E_WORK/again" >/dev/null || e2e_fail "two runs drew different files"
 e2e_log PASS
