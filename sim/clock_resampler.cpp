@@ -28,14 +28,14 @@ double bessel_i0(double x) {
 const std::vector<double>& tap_table() {
     static const std::vector<double> table = [] {
         constexpr int n = ClockResampler::taps;
-        constexpr double half = n / 2;
+        constexpr int half = n / 2;
         std::vector<double> t(size_t(phases + 1) * n);
         for (int r = 0; r <= phases; ++r) {
             double frac = double(r) / phases;
             double* row = &t[size_t(r) * n];
             for (int k = 0; k < n; ++k) {
-                double x = double(k - (n / 2 - 1)) - frac;
-                double u = x / half;
+                double x = double(k - (half - 1)) - frac;
+                double u = x / double(half);
                 double w = std::abs(u) >= 1.0 ? 0.0
                                               : bessel_i0(kaiser_beta * std::sqrt(1.0 - u * u)) /
                                                     bessel_i0(kaiser_beta);
