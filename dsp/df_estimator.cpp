@@ -300,6 +300,9 @@ void DfEstimator::process_block() {
             const double zr = r1 * r1 - i1 * i1;
             const double zi = -2.0 * r1 * i1;
             const double raw = std::atan2(i2 * zr + r2 * zi, r2 * zr - i2 * zi);
+            // The first block after silence or a gap is mostly only partly filled: its phase,
+            // taken at the centre, is off in proportion to how far the mixers sit from df.
+            rec.edge = !have_phase_ || last_phase_index_ != block_index_ - 1;
             if (!have_phase_) {
                 rec.phase = raw;
             } else {
@@ -372,7 +375,7 @@ void DfEstimator::update_reading() {
     int64_t t0 = 0, t_first = 0, t_last = 0;
     double y0 = 0.0, st = 0.0, sy = 0.0, stt = 0.0, sty = 0.0;
     for (const auto& b : history_) {
-        if (!b.present || b.index < first || b.amp1 < gate_a || b.amp2 < gate_b) {
+        if (!b.present || b.edge || b.index < first || b.amp1 < gate_a || b.amp2 < gate_b) {
             continue;
         }
         if (count == 0) {

@@ -56,6 +56,7 @@ class DfEstimator {
     struct BlockRecord {
         int64_t index = -1;
         bool present = false; // both tones found in this block
+        bool edge = false;    // the first after a block without them
         double phase = 0.0;   // unwrapped arg z2 - 2 arg z1 at the block's centre
         double amp1 = 0.0, amp2 = 0.0;
         double tone_power = 0.0, noise_power = 0.0;
