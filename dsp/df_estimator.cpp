@@ -35,6 +35,9 @@ constexpr int relock_blocks = 3;
 constexpr double retune_hz = 0.1;
 // Blocks in a row without the two-tone that end a signal.
 constexpr int absent_blocks_to_drop = 3;
+// The first block of a signal enters the fit only when both tones in it are this close to their
+// median: a block 10 % empty puts its phase off by at most 2 pi (df - mixer df) x 2 ms.
+constexpr double edge_gate = 0.9;
 
 double wrap(double x) {
     return x - 2.0 * pi * std::floor(x / (2.0 * pi) + 0.5);
@@ -51,7 +54,7 @@ double median_of(std::vector<double>& v, size_t n) {
 DfEstimator::DfEstimator()
     : block_(block_samples), recent_(fft_size), hann_(fft_size), re_(fft_size), im_(fft_size),
       tw_cos_(fft_size / 2), tw_sin_(fft_size / 2), power_(fft_size / 2 + 1),
-      scratch_(fft_size / 2 + 1), bit_reverse_(fft_size),
+      scratch_(fft_size / 2 + 1), bit_reverse_(fft_size), earlier_(block_samples),
       basis_(4, std::vector<double>(block_samples)), history_(window_blocks),
       median_a_(window_blocks), median_b_(window_blocks) {
     for (size_t i = 0; i < fft_size; ++i) {
@@ -249,9 +252,11 @@ void DfEstimator::process_block() {
         recent_pos_ = (recent_pos_ + 1) % fft_size;
     }
     coarse_stage();
+    bool fresh_lock = false;
     if (!locked_) {
         if (coarse_found_) {
             lock(coarse_df_);
+            fresh_lock = true;
         }
     } else if (coarse_found_) {
         const double fine = have_fit_ ? fit_df_ : mixer_df_;
@@ -262,58 +267,21 @@ void DfEstimator::process_block() {
     }
 
     if (locked_) {
-        constexpr int m = fit_terms;
-        double proj[m] = {};
-        double energy = 0.0;
-        for (size_t n = 0; n < block_samples; ++n) {
-            const double x = block_[n] - 128.0;
-            proj[0] += x * basis_[0][n];
-            proj[1] += x * basis_[1][n];
-            proj[2] += x * basis_[2][n];
-            proj[3] += x * basis_[3][n];
-            proj[4] += x;
-            energy += x * x;
-        }
-        double coef[m] = {};
-        double fitted = 0.0; // energy of the fit: coef . proj
-        for (int r = 0; r < m; ++r) {
-            for (int c = 0; c < m; ++c) {
-                coef[r] += gram_inverse_[r * m + c] * proj[c];
+        // The spectrum needs the signal in much of its 93 ms before it finds it: the block
+        // before, still in `recent_`, often holds signal already. (Not after a jump of df: that
+        // block holds the old offset.)
+        auto& previous =
+            history_[static_cast<size_t>((block_index_ + window_blocks - 1) % window_blocks)];
+        if (fresh_lock && previous.index == block_index_ - 1) {
+            for (size_t i = 0; i < block_samples; ++i) {
+                earlier_[i] = recent_[(recent_pos_ + fft_size - 2 * block_samples + i) % fft_size];
             }
-            fitted += coef[r] * proj[r];
+            segment_start_ = previous.index;
+            fine_stage(earlier_.data(), previous);
         }
-        constexpr double n = block_samples;
-        // Tone k is a cos + b sin = |a - jb| cos(w t + arg(a - jb)) about the centre.
-        rec.amp1 = std::hypot(coef[0], coef[1]);
-        rec.amp2 = std::hypot(coef[2], coef[3]);
-        rec.tone_power = 0.5 * (rec.amp1 * rec.amp1 + rec.amp2 * rec.amp2);
-        rec.noise_power = std::max((energy - fitted) / n, 1e-12);
-        // Noise of variance s^2 alone puts about 2 s^2 / N into each tone's power.
-        const double bin_noise = 2.0 * rec.noise_power / n;
-        rec.present = std::min(rec.amp1, rec.amp2) >= min_amplitude &&
-                      0.5 * rec.amp1 * rec.amp1 >= block_find_ratio * bin_noise &&
-                      0.5 * rec.amp2 * rec.amp2 >= block_find_ratio * bin_noise;
+        fine_stage(block_.data(), rec);
         if (rec.present) {
             absent_run_ = 0;
-            // arg z2 - 2 arg z1 with z = a - jb: tone 2 minus twice tone 1 at the centre.
-            const double r1 = coef[0], i1 = -coef[1], r2 = coef[2], i2 = -coef[3];
-            const double zr = r1 * r1 - i1 * i1;
-            const double zi = -2.0 * r1 * i1;
-            const double raw = std::atan2(i2 * zr + r2 * zi, r2 * zr - i2 * zi);
-            // The first block after silence or a gap is mostly only partly filled: its phase,
-            // taken at the centre, is off in proportion to how far the mixers sit from df.
-            rec.edge = !have_phase_ || last_phase_index_ != block_index_ - 1;
-            if (!have_phase_) {
-                rec.phase = raw;
-            } else {
-                const double df = have_fit_ ? fit_df_ : mixer_df_;
-                const double gap = static_cast<double>(block_index_ - last_phase_index_);
-                const double predicted = last_phase_ - 2.0 * pi * df * gap * block_s;
-                rec.phase = predicted + wrap(raw - predicted);
-            }
-            have_phase_ = true;
-            last_phase_ = rec.phase;
-            last_phase_index_ = block_index_;
         } else if (++absent_run_ >= absent_blocks_to_drop) {
             locked_ = false;
             have_phase_ = false;
@@ -327,6 +295,62 @@ void DfEstimator::process_block() {
         tune_mixers(fit_df_);
     }
     ++block_index_;
+}
+
+void DfEstimator::fine_stage(const double* block, BlockRecord& rec) {
+    constexpr int m = fit_terms;
+    double proj[m] = {};
+    double energy = 0.0;
+    for (size_t n = 0; n < block_samples; ++n) {
+        const double x = block[n] - 128.0;
+        proj[0] += x * basis_[0][n];
+        proj[1] += x * basis_[1][n];
+        proj[2] += x * basis_[2][n];
+        proj[3] += x * basis_[3][n];
+        proj[4] += x;
+        energy += x * x;
+    }
+    double coef[m] = {};
+    double fitted = 0.0; // energy of the fit: coef . proj
+    for (int r = 0; r < m; ++r) {
+        for (int c = 0; c < m; ++c) {
+            coef[r] += gram_inverse_[r * m + c] * proj[c];
+        }
+        fitted += coef[r] * proj[r];
+    }
+    constexpr double n = block_samples;
+    // Tone k is a cos + b sin = |a - jb| cos(w t + arg(a - jb)) about the centre.
+    rec.amp1 = std::hypot(coef[0], coef[1]);
+    rec.amp2 = std::hypot(coef[2], coef[3]);
+    rec.tone_power = 0.5 * (rec.amp1 * rec.amp1 + rec.amp2 * rec.amp2);
+    rec.noise_power = std::max((energy - fitted) / n, 1e-12);
+    // Noise of variance s^2 alone puts about 2 s^2 / N into each tone's power.
+    const double bin_noise = 2.0 * rec.noise_power / n;
+    rec.present = std::min(rec.amp1, rec.amp2) >= min_amplitude &&
+                  0.5 * rec.amp1 * rec.amp1 >= block_find_ratio * bin_noise &&
+                  0.5 * rec.amp2 * rec.amp2 >= block_find_ratio * bin_noise;
+    if (!rec.present) {
+        return;
+    }
+    // arg z2 - 2 arg z1 with z = a - jb: tone 2 minus twice tone 1 at the centre.
+    const double r1 = coef[0], i1 = -coef[1], r2 = coef[2], i2 = -coef[3];
+    const double zr = r1 * r1 - i1 * i1;
+    const double zi = -2.0 * r1 * i1;
+    const double raw = std::atan2(i2 * zr + r2 * zi, r2 * zr - i2 * zi);
+    // The first block after silence or a gap is mostly only partly filled: its phase, taken at
+    // the centre, is off in proportion to how far the mixers sit from df.
+    rec.edge = !have_phase_ || last_phase_index_ != rec.index - 1;
+    if (!have_phase_) {
+        rec.phase = raw;
+    } else {
+        const double df = have_fit_ ? fit_df_ : mixer_df_;
+        const double gap = static_cast<double>(rec.index - last_phase_index_);
+        const double predicted = last_phase_ - 2.0 * pi * df * gap * block_s;
+        rec.phase = predicted + wrap(raw - predicted);
+    }
+    have_phase_ = true;
+    last_phase_ = rec.phase;
+    last_phase_index_ = rec.index;
 }
 
 void DfEstimator::update_reading() {
@@ -368,14 +392,16 @@ void DfEstimator::update_reading() {
         r.verdict = Verdict::good;
     }
 
-    const double gate_a = 0.5 * median_of(median_a_, present);
-    const double gate_b = 0.5 * median_of(median_b_, present);
+    const double median_a = median_of(median_a_, present);
+    const double median_b = median_of(median_b_, present);
     // Least squares over the blocks that pass the gate, times and phases taken from the first.
     int count = 0;
     int64_t t0 = 0, t_first = 0, t_last = 0;
     double y0 = 0.0, st = 0.0, sy = 0.0, stt = 0.0, sty = 0.0;
     for (const auto& b : history_) {
-        if (!b.present || b.edge || b.index < first || b.amp1 < gate_a || b.amp2 < gate_b) {
+        // An edge block counts only when it is (nearly) full.
+        const double gate = b.edge ? edge_gate : 0.5;
+        if (!b.present || b.index < first || b.amp1 < gate * median_a || b.amp2 < gate * median_b) {
             continue;
         }
         if (count == 0) {

@@ -69,6 +69,7 @@ class DfEstimator {
     void coarse_stage();
     void lock(double df_hz);
     void tune_mixers(double df_hz);
+    void fine_stage(const double* block, BlockRecord& rec);
     void update_reading();
 
     std::vector<double> block_;
@@ -86,6 +87,7 @@ class DfEstimator {
     // cos and sin of both tones at the mixer frequencies over one block, from its centre, and
     // the inverse of the normal equations of those four and a constant.
     static constexpr int fit_terms = 5;
+    std::vector<double> earlier_; // the block before, taken again from `recent_`
     std::vector<std::vector<double>> basis_;
     std::array<double, fit_terms * fit_terms> gram_inverse_{};
     bool locked_ = false;
