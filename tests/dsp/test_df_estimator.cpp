@@ -1,5 +1,6 @@
 #include "dsp/df_estimator.h"
 #include "dsp/synth.h"
+#include "sim/link.h"
 
 #include <gtest/gtest.h>
 
@@ -13,41 +14,15 @@ namespace {
 
 constexpr double pi = 3.14159265358979323846;
 
-struct Shift {
-    double df_hz = 0.0;
-    double gain = 1.0;
-    double noise_rms = 0.0;
-};
-
-// The synthesizer's bytes with every component moved by df: the analytic signal from a
-// windowed Hilbert FIR, turned by exp(j 2 pi df t), then gain, noise and 8-bit rounding.
-std::vector<unsigned char> returned(double seconds, const Shift& s, double start_phase = 0.0) {
-    constexpr int half = 64;
-    const size_t n = static_cast<size_t>(seconds * dsp::sample_rate_hz);
-    std::vector<unsigned char> sent(n + 2 * half);
+// The synthesizer's exact bytes through the simulated SSB link.
+std::vector<unsigned char> returned(double seconds, const radio_path::LinkSettings& link,
+                                    double start_phase = 0.0) {
+    std::vector<uint8_t> sent(static_cast<size_t>(seconds * dsp::sample_rate_hz));
     double phase = start_phase;
     dsp::synthesize(sent.data(), sent.size(), dsp::base_frequency_hz, phase);
-    std::vector<double> taps(2 * half + 1, 0.0);
-    for (int k = 1; k <= half; k += 2) {
-        const double w = 0.42 + 0.5 * std::cos(pi * k / (half + 1)) +
-                         0.08 * std::cos(2 * pi * k / (half + 1)); // Blackman
-        taps[half + k] = 2.0 / (pi * k) * w;
-        taps[half - k] = -taps[half + k];
-    }
-    std::mt19937 rng(7);
-    std::normal_distribution<double> gauss(0.0, 1.0);
-    std::vector<unsigned char> out(n);
-    for (size_t i = 0; i < n; ++i) {
-        double h = 0.0;
-        for (int k = -half; k <= half; ++k) {
-            h += taps[half + k] * (sent[i + half - k] - 127.5);
-        }
-        const double arg = 2.0 * pi * s.df_hz * static_cast<double>(i) / dsp::sample_rate_hz;
-        const double x = (sent[i + half] - 127.5) * std::cos(arg) - h * std::sin(arg);
-        const double v = std::lround(128.0 + s.gain * x + s.noise_rms * gauss(rng));
-        out[i] = static_cast<unsigned char>(std::clamp(v, 0.0, 255.0));
-    }
-    return out;
+    std::vector<uint8_t> captured;
+    radio_path::Link(link).process(sent.data(), sent.size(), captured);
+    return captured;
 }
 
 dsp::DfReading measure(dsp::DfEstimator& e, const std::vector<unsigned char>& bytes) {
@@ -62,7 +37,10 @@ class DfTable : public ::testing::TestWithParam<double> {};
 TEST_P(DfTable, ReadsTheOffsetWithItsSign) {
     const double df = GetParam();
     dsp::DfEstimator e;
-    const auto r = measure(e, returned(2.0, {df}));
+    radio_path::LinkSettings link;
+    link.df_hz = df;
+    link.band_limit = true;
+    const auto r = measure(e, returned(2.0, link));
     ASSERT_TRUE(r.has_df);
     EXPECT_NEAR(r.df_hz, df, 0.002);
     if (df != 0.0) {
@@ -78,24 +56,19 @@ INSTANTIATE_TEST_SUITE_P(Offsets, DfTable,
                          ::testing::Values(-45.0, -30.0, -3.0, -0.5, -0.05, 0.0, 0.05, 0.5, 3.0,
                                            30.0, 45.0));
 
-// The capture clock off by p ppm: both tones move by -1000 p and -2000 p ppm Hz, which the
+// The capture clock off by p ppm moves the tones by -1000 p and -2000 p ppm Hz, which the
 // two-tone phase cancels; only df itself is counted in the capture's hertz.
 TEST(DfClock, ClockDifferenceLeavesOnlyItsShareOfDf) {
     for (double ppm : {-300.0, 300.0}) {
         for (double df : {-30.0, 0.0, 3.0}) {
-            const double scale = 1.0 + ppm * 1e-6;
-            std::vector<unsigned char> bytes(2 * dsp::sample_rate_hz);
-            for (size_t i = 0; i < bytes.size(); ++i) {
-                const double t = static_cast<double>(i) / dsp::sample_rate_hz / scale;
-                const double p = 2.0 * pi * 1000.0 * t;
-                const double shift = 2.0 * pi * df * t;
-                bytes[i] = static_cast<unsigned char>(
-                    std::lround(128.0 + 63.0 * (std::sin(p + shift) + std::sin(2 * p + shift))));
-            }
+            radio_path::LinkSettings link;
+            link.df_hz = df;
+            link.clock_ppm = ppm;
+            link.band_limit = true;
             dsp::DfEstimator e;
-            const auto r = measure(e, bytes);
+            const auto r = measure(e, returned(2.0, link));
             ASSERT_TRUE(r.has_df);
-            EXPECT_NEAR(r.df_hz, df / scale, 0.001) << ppm << " ppm, df " << df;
+            EXPECT_NEAR(r.df_hz, df / (1.0 + ppm * 1e-6), 0.001) << ppm << " ppm, df " << df;
         }
     }
 }
@@ -123,6 +96,8 @@ TEST(DfVerdicts, EachInputConditionGetsItsVerdict) {
         {"just over 20 LSB", returned(2.0, {1.0, 0.34}), dsp::Verdict::good, true},
         {"30 % too loud", returned(2.0, {1.0, 1.3}), dsp::Verdict::clipping, true},
         {"noisy but clean", returned(2.0, {1.0, 0.8, 10.0}), dsp::Verdict::good, true},
+        {"through a receiver AGC", returned(2.0, {1.0, 1.0, 2.0, 1, 0.0, true, true}),
+         dsp::Verdict::good, true},
     };
     for (const auto& c : cases) {
         std::vector<unsigned char> bytes = c.bytes;
@@ -186,14 +161,17 @@ TEST(DfOnset, ReadingsStartSoonAfterTheSignalAndStopWithIt) {
     EXPECT_EQ(e.reading().verdict, dsp::Verdict::no_signal);
 }
 
-// The dial turned by more than the fine stage can follow: the coarse stage takes over again.
+// The dial turned in one step, by less and by more than half the 25 Hz block rate: the reading
+// moves to the new offset within the next second and a half, never to an alias of it.
 TEST(DfOnset, FollowsAJumpToAnotherOffset) {
-    dsp::DfEstimator e;
-    measure(e, returned(1.5, {3.0}));
-    ASSERT_NEAR(e.reading().df_hz, 3.0, 0.002);
-    const auto r = measure(e, returned(1.5, {27.0}, 1.0));
-    ASSERT_TRUE(r.has_df);
-    EXPECT_NEAR(r.df_hz, 27.0, 0.002);
+    for (double after : {-9.0, 18.0, 45.0}) {
+        dsp::DfEstimator e;
+        measure(e, returned(1.5, {3.0}));
+        ASSERT_NEAR(e.reading().df_hz, 3.0, 0.002);
+        const auto r = measure(e, returned(1.5, {after}, 1.0));
+        ASSERT_TRUE(r.has_df);
+        EXPECT_NEAR(r.df_hz, after, 0.002);
+    }
 }
 
 TEST(DfReset, ForgetsTheFormerSignal) {
