@@ -34,9 +34,10 @@ class DfEstimator {
     static constexpr size_t block_samples = 441; // 40 ms
     static constexpr int window_blocks = 25;     // the 1 s the fit spans
     static constexpr int min_fit_blocks = 3;
-    // Below this two-tone rms the 8-bit rounding, which follows the signal, scatters the
-    // readings (about 20 LSB at full scale minus 10 dB; see docs/accuracy.md).
-    static constexpr double min_tone_rms = 20.0;
+    // Below this two-tone rms (a quarter of the full level) the 8-bit rounding, which follows
+    // the signal, begins to show: measured without noise it scatters 1-s readings by 0.3 mHz at
+    // 10 LSB but 4 mHz at 5 and 7 mHz at 2 (docs/accuracy.md); 16 keeps a margin over that knee.
+    static constexpr double min_tone_rms = 16.0;
     // More clipped samples than this in a second distort the tones (0.1 % of the samples;
     // a lone noise peak at full scale does not).
     static constexpr int max_clipped_per_second = 11;
