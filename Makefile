@@ -106,6 +106,15 @@ perf: test-deps build
 bench: build
 	./$(BUILD)/bench/bench_dsp --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 
+# The df estimator against the simulated link: its table into docs/accuracy.md (make fails when a
+# row fails, after writing the table).
+.PHONY: accuracy
+accuracy: configure
+	cmake --build $(BUILD) -j $(JOBS) --target accuracy
+	status=0; ./$(BUILD)/bench/accuracy >$(BUILD)/accuracy.md || status=$$?; \
+	  { echo "Last run, $$(date -u +'%Y-%m-%d %H:%M UTC'):"; echo; cat $(BUILD)/accuracy.md; } | \
+	  bench/put_section.sh accuracy docs/accuracy.md && exit $$status
+
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
