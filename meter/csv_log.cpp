@@ -3,6 +3,7 @@
 #include "meter/meter.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -69,10 +70,15 @@ bool csv_append(const dsp::DfReading& reading, std::string& error) {
     if (reading.has_df) {
         std::snprintf(df_text, sizeof df_text, "%.4f", reading.df_hz);
     }
+    // Silence has no signal-to-noise ratio worth a number.
+    char snr_text[32] = "";
+    if (std::isfinite(reading.snr_db)) {
+        std::snprintf(snr_text, sizeof snr_text, "%.1f", reading.snr_db);
+    }
     errno = 0;
     // Flushed line by line: whoever reads the file while the meter runs sees every second.
-    if (std::fprintf(log_file, "%s,%s,%.1f,%.1f,%s\n", time_text, df_text, reading.rms,
-                     reading.snr_db, verdict_word(reading.verdict)) < 0 ||
+    if (std::fprintf(log_file, "%s,%s,%.1f,%s,%s\n", time_text, df_text, reading.rms, snr_text,
+                     verdict_word(reading.verdict)) < 0 ||
         std::fflush(log_file) != 0) {
         error = failure("write to", errno);
         csv_close();
