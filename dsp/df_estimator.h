@@ -1,0 +1,109 @@
+// The signed offset df between the returned two-tone and the one sent, from captured samples.
+//
+// Coarse stage: a 1024-point spectrum finds each tone within +-70 Hz of nominal; 2 f1' - f2' is
+// df free of any sample-clock error. Fine stage: both tones are demodulated over blocks of 441
+// samples (40 ms, whole cycles of both) at 1000 + dm and 2000 + dm, dm the coarse df at lock;
+// the phase of z2 conj(z1)^2 falls at 2 pi df per second. Its unwrapped history over the last
+// second (shorter just after the signal appeared) is fitted by least squares; blocks where a
+// tone is under half its median level (the edges of the signal) are left out of the fit.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace dsp {
+
+enum class Verdict { no_signal, level_too_low, clipping, good };
+
+struct DfReading {
+    bool has_df = false; // false while there is no usable two-tone
+    double df_hz = 0.0;  // returned minus sent: positive when both tones come back higher
+    double span_s = 0.0; // seconds of signal the reading rests on (up to 1)
+    double rms = 0.0;    // input level: rms about 128, in 8-bit steps
+    int peak = 0;        // largest |sample - 128| in the last second
+    int clipped = 0;     // samples at 0 or 255 in the last second
+    double snr_db = 0.0; // the two tones against the rest of the 0-5.5 kHz band
+    Verdict verdict = Verdict::no_signal;
+    double tone_rms = 0.0; // rms of the two tones alone, in 8-bit steps
+};
+
+class DfEstimator {
+  public:
+    static constexpr size_t block_samples = 441; // 40 ms
+    static constexpr int window_blocks = 25;     // the 1 s the fit spans
+    static constexpr int min_fit_blocks = 3;
+    // Below this two-tone rms the 8-bit rounding, which follows the signal, scatters the
+    // readings (about 20 LSB at full scale minus 10 dB; see docs/accuracy.md).
+    static constexpr double min_tone_rms = 20.0;
+    // More clipped samples than this in a second distort the tones (0.1 % of the samples;
+    // a lone noise peak at full scale does not).
+    static constexpr int max_clipped_per_second = 11;
+
+    DfEstimator(); // every buffer is allocated here, nothing per block
+    void reset();  // forget everything (the tone was switched off, capture restarted)
+    // Feeds captured samples (u8, 11025/s). Returns how many new readings were made (one every
+    // 40 ms of input); reading() is the latest.
+    int push(const unsigned char* samples, size_t count);
+    const DfReading& reading() const { return reading_; }
+
+    // The coarse stage's last df and whether it found both tones (for tests and tools).
+    bool coarse_found() const { return coarse_found_; }
+    double coarse_df_hz() const { return coarse_df_; }
+
+  private:
+    struct BlockRecord {
+        int64_t index = -1;
+        bool present = false; // both tones found in this block
+        bool edge = false;    // the first after a block without them
+        double phase = 0.0;   // unwrapped arg z2 - 2 arg z1 at the block's centre
+        double amp1 = 0.0, amp2 = 0.0;
+        double tone_power = 0.0, noise_power = 0.0;
+        double sum_sq = 0.0; // of sample - 128
+        int peak = 0;
+        int clipped = 0;
+    };
+
+    void process_block();
+    void coarse_stage();
+    void lock(double df_hz);
+    void tune_mixers(double df_hz);
+    void update_reading();
+
+    std::vector<double> block_;
+    size_t fill_ = 0;
+    int64_t block_index_ = 0;
+
+    // The last 1024 samples (about 93 ms) and the spectrum of them.
+    std::vector<double> recent_;
+    size_t recent_pos_ = 0;
+    std::vector<double> hann_, re_, im_, tw_cos_, tw_sin_, power_, scratch_;
+    std::vector<uint32_t> bit_reverse_;
+    bool coarse_found_ = false;
+    double coarse_df_ = 0.0;
+
+    // cos and sin of both tones at the mixer frequencies over one block, from its centre, and
+    // the inverse of the normal equations of those four and a constant.
+    static constexpr int fit_terms = 5;
+    std::vector<std::vector<double>> basis_;
+    std::array<double, fit_terms * fit_terms> gram_inverse_{};
+    bool locked_ = false;
+    double mixer_df_ = 0.0;
+    int64_t segment_start_ = 0;
+    int absent_run_ = 0;
+    int disagree_run_ = 0;
+    bool have_phase_ = false;
+    double last_phase_ = 0.0;
+    int64_t last_phase_index_ = 0;
+    bool have_fit_ = false;
+    double fit_df_ = 0.0;
+
+    std::vector<BlockRecord> history_; // ring of window_blocks
+    std::vector<double> median_a_, median_b_;
+    DfReading reading_;
+};
+
+const char* verdict_text(Verdict v); // "No signal", "Level too low", "Clipping", "Good"
+
+} // namespace dsp

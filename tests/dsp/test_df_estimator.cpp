@@ -1,0 +1,231 @@
+#include "dsp/df_estimator.h"
+#include "dsp/synth.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr double pi = 3.14159265358979323846;
+
+struct Shift {
+    double df_hz = 0.0;
+    double gain = 1.0;
+    double noise_rms = 0.0;
+};
+
+// The synthesizer's bytes with every component moved by df: the analytic signal from a
+// windowed Hilbert FIR, turned by exp(j 2 pi df t), then gain, noise and 8-bit rounding.
+std::vector<unsigned char> returned(double seconds, const Shift& s, double start_phase = 0.0) {
+    constexpr int half = 64;
+    const size_t n = static_cast<size_t>(seconds * dsp::sample_rate_hz);
+    std::vector<unsigned char> sent(n + 2 * half);
+    double phase = start_phase;
+    dsp::synthesize(sent.data(), sent.size(), dsp::base_frequency_hz, phase);
+    std::vector<double> taps(2 * half + 1, 0.0);
+    for (int k = 1; k <= half; k += 2) {
+        const double w = 0.42 + 0.5 * std::cos(pi * k / (half + 1)) +
+                         0.08 * std::cos(2 * pi * k / (half + 1)); // Blackman
+        taps[half + k] = 2.0 / (pi * k) * w;
+        taps[half - k] = -taps[half + k];
+    }
+    std::mt19937 rng(7);
+    std::normal_distribution<double> gauss(0.0, 1.0);
+    std::vector<unsigned char> out(n);
+    for (size_t i = 0; i < n; ++i) {
+        double h = 0.0;
+        for (int k = -half; k <= half; ++k) {
+            h += taps[half + k] * (sent[i + half - k] - 127.5);
+        }
+        const double arg = 2.0 * pi * s.df_hz * static_cast<double>(i) / dsp::sample_rate_hz;
+        const double x = (sent[i + half] - 127.5) * std::cos(arg) - h * std::sin(arg);
+        const double v = std::lround(128.0 + s.gain * x + s.noise_rms * gauss(rng));
+        out[i] = static_cast<unsigned char>(std::clamp(v, 0.0, 255.0));
+    }
+    return out;
+}
+
+dsp::DfReading measure(dsp::DfEstimator& e, const std::vector<unsigned char>& bytes) {
+    e.push(bytes.data(), bytes.size());
+    return e.reading();
+}
+
+class DfTable : public ::testing::TestWithParam<double> {};
+
+// Sign and value over the whole range: each offset comes back as itself, never folded by a
+// multiple of the 25 Hz block rate and never with the sign turned.
+TEST_P(DfTable, ReadsTheOffsetWithItsSign) {
+    const double df = GetParam();
+    dsp::DfEstimator e;
+    const auto r = measure(e, returned(2.0, {df}));
+    ASSERT_TRUE(r.has_df);
+    EXPECT_NEAR(r.df_hz, df, 0.002);
+    if (df != 0.0) {
+        EXPECT_EQ(r.df_hz > 0.0, df > 0.0);
+    }
+    EXPECT_NEAR(r.span_s, 1.0, 1e-9);
+    EXPECT_EQ(r.verdict, dsp::Verdict::good);
+    EXPECT_GT(r.snr_db, 35.0);
+    EXPECT_NEAR(r.tone_rms, 63.0, 1.5);
+}
+
+INSTANTIATE_TEST_SUITE_P(Offsets, DfTable,
+                         ::testing::Values(-45.0, -30.0, -3.0, -0.5, -0.05, 0.0, 0.05, 0.5, 3.0,
+                                           30.0, 45.0));
+
+// The capture clock off by p ppm: both tones move by -1000 p and -2000 p ppm Hz, which the
+// two-tone phase cancels; only df itself is counted in the capture's hertz.
+TEST(DfClock, ClockDifferenceLeavesOnlyItsShareOfDf) {
+    for (double ppm : {-300.0, 300.0}) {
+        for (double df : {-30.0, 0.0, 3.0}) {
+            const double scale = 1.0 + ppm * 1e-6;
+            std::vector<unsigned char> bytes(2 * dsp::sample_rate_hz);
+            for (size_t i = 0; i < bytes.size(); ++i) {
+                const double t = static_cast<double>(i) / dsp::sample_rate_hz / scale;
+                const double p = 2.0 * pi * 1000.0 * t;
+                const double shift = 2.0 * pi * df * t;
+                bytes[i] = static_cast<unsigned char>(
+                    std::lround(128.0 + 63.0 * (std::sin(p + shift) + std::sin(2 * p + shift))));
+            }
+            dsp::DfEstimator e;
+            const auto r = measure(e, bytes);
+            ASSERT_TRUE(r.has_df);
+            EXPECT_NEAR(r.df_hz, df / scale, 0.001) << ppm << " ppm, df " << df;
+        }
+    }
+}
+
+TEST(DfVerdicts, EachInputConditionGetsItsVerdict) {
+    struct Case {
+        std::string name;
+        std::vector<unsigned char> bytes;
+        dsp::Verdict verdict;
+        bool has_df;
+    };
+    std::vector<unsigned char> noise(2 * dsp::sample_rate_hz);
+    std::mt19937 rng(3);
+    std::normal_distribution<double> gauss(128.0, 30.0);
+    for (auto& b : noise) {
+        b = static_cast<unsigned char>(std::clamp(std::lround(gauss(rng)), 0L, 255L));
+    }
+    const std::vector<Case> cases = {
+        {"silence", std::vector<unsigned char>(2 * dsp::sample_rate_hz, 128),
+         dsp::Verdict::no_signal, false},
+        {"noise alone", noise, dsp::Verdict::no_signal, false},
+        {"one tone", returned(2.0, {0.0, 0.0}), dsp::Verdict::no_signal, false},
+        {"tenth of the level", returned(2.0, {1.0, 0.1}), dsp::Verdict::level_too_low, true},
+        {"just under 20 LSB", returned(2.0, {1.0, 0.3}), dsp::Verdict::level_too_low, true},
+        {"just over 20 LSB", returned(2.0, {1.0, 0.34}), dsp::Verdict::good, true},
+        {"30 % too loud", returned(2.0, {1.0, 1.3}), dsp::Verdict::clipping, true},
+        {"noisy but clean", returned(2.0, {1.0, 0.8, 10.0}), dsp::Verdict::good, true},
+    };
+    for (const auto& c : cases) {
+        std::vector<unsigned char> bytes = c.bytes;
+        if (c.name == "one tone") {
+            double phase = 0.0;
+            for (size_t i = 0; i < bytes.size(); ++i, phase += 2 * pi * 1000.0 / 11025.0) {
+                bytes[i] = static_cast<unsigned char>(std::lround(128.0 + 80.0 * std::sin(phase)));
+            }
+        }
+        dsp::DfEstimator e;
+        const auto r = measure(e, bytes);
+        EXPECT_EQ(r.verdict, c.verdict) << c.name << ": " << dsp::verdict_text(r.verdict);
+        EXPECT_EQ(r.has_df, c.has_df) << c.name;
+        if (r.has_df) {
+            EXPECT_NEAR(r.df_hz, 1.0, 0.02) << c.name;
+        }
+    }
+    EXPECT_STREQ(dsp::verdict_text(dsp::Verdict::no_signal), "No signal");
+    EXPECT_STREQ(dsp::verdict_text(dsp::Verdict::level_too_low), "Level too low");
+    EXPECT_STREQ(dsp::verdict_text(dsp::Verdict::clipping), "Clipping");
+    EXPECT_STREQ(dsp::verdict_text(dsp::Verdict::good), "Good");
+}
+
+TEST(DfLevels, RmsPeakAndClippedCountTheLastSecond) {
+    dsp::DfEstimator e;
+    auto r = measure(e, returned(2.0, {0.0, 1.3}));
+    EXPECT_EQ(r.peak, 128);
+    EXPECT_GT(r.clipped, 100);
+    EXPECT_NEAR(r.rms, 63.0 * 1.3, 4.0);
+    // A second of silence later, the loud second has left every figure.
+    r = measure(e, std::vector<unsigned char>(dsp::sample_rate_hz + 441, 128));
+    EXPECT_EQ(r.peak, 0);
+    EXPECT_EQ(r.clipped, 0);
+    EXPECT_EQ(r.rms, 0.0);
+    EXPECT_EQ(r.verdict, dsp::Verdict::no_signal);
+    EXPECT_FALSE(r.has_df);
+}
+
+// Silence, then the tone: readings follow within a fraction of a second and rest on the signal
+// alone; when it stops they stop.
+TEST(DfOnset, ReadingsStartSoonAfterTheSignalAndStopWithIt) {
+    dsp::DfEstimator e;
+    const std::vector<unsigned char> silence(5000, 128);
+    EXPECT_EQ(e.push(silence.data(), silence.size()), 11);
+    EXPECT_FALSE(e.reading().has_df);
+    const auto tone = returned(1.5, {-12.0});
+    double first_within = -1.0;
+    for (size_t i = 0; i < tone.size(); i += 441) {
+        e.push(tone.data() + i, std::min<size_t>(441, tone.size() - i));
+        const auto& r = e.reading();
+        if (first_within < 0.0 && r.has_df && std::fabs(r.df_hz + 12.0) < 0.05) {
+            first_within = static_cast<double>(i + 441) / dsp::sample_rate_hz;
+        }
+        EXPECT_LE(r.span_s, static_cast<double>(i + 441) / dsp::sample_rate_hz + 0.04);
+    }
+    EXPECT_GT(first_within, 0.0);
+    EXPECT_LT(first_within, 0.2);
+    EXPECT_NEAR(e.reading().df_hz, -12.0, 0.002);
+    measure(e, std::vector<unsigned char>(4 * 441, 128));
+    EXPECT_FALSE(e.reading().has_df);
+    EXPECT_EQ(e.reading().verdict, dsp::Verdict::no_signal);
+}
+
+// The dial turned by more than the fine stage can follow: the coarse stage takes over again.
+TEST(DfOnset, FollowsAJumpToAnotherOffset) {
+    dsp::DfEstimator e;
+    measure(e, returned(1.5, {3.0}));
+    ASSERT_NEAR(e.reading().df_hz, 3.0, 0.002);
+    const auto r = measure(e, returned(1.5, {27.0}, 1.0));
+    ASSERT_TRUE(r.has_df);
+    EXPECT_NEAR(r.df_hz, 27.0, 0.002);
+}
+
+TEST(DfReset, ForgetsTheFormerSignal) {
+    dsp::DfEstimator e;
+    measure(e, returned(1.5, {20.0, 1.3}));
+    e.reset();
+    const auto& cleared = e.reading();
+    EXPECT_FALSE(cleared.has_df);
+    EXPECT_EQ(cleared.verdict, dsp::Verdict::no_signal);
+    EXPECT_EQ(cleared.clipped, 0);
+    EXPECT_EQ(cleared.rms, 0.0);
+    // Straight into another offset: nothing of the old one's phase history or level remains.
+    const auto tone = returned(0.3, {-0.5});
+    e.push(tone.data(), tone.size());
+    EXPECT_TRUE(e.reading().has_df);
+    EXPECT_NEAR(e.reading().df_hz, -0.5, 0.01);
+    EXPECT_EQ(e.reading().clipped, 0);
+    EXPECT_EQ(e.reading().verdict, dsp::Verdict::good);
+}
+
+// Whatever the sizes of the pieces pushed, the same blocks are made and read the same.
+TEST(DfPush, ChunkSizesDoNotMatter) {
+    const auto tone = returned(1.2, {0.5, 1.0, 5.0});
+    dsp::DfEstimator whole, pieces;
+    EXPECT_EQ(whole.push(tone.data(), tone.size()), static_cast<int>(tone.size() / 441));
+    int made = 0;
+    for (size_t i = 0, step = 1; i < tone.size(); i += step, step = step * 3 % 1000 + 1) {
+        made += pieces.push(tone.data() + i, std::min(step, tone.size() - i));
+    }
+    EXPECT_EQ(made, static_cast<int>(tone.size() / 441));
+    EXPECT_EQ(whole.reading().df_hz, pieces.reading().df_hz);
+    EXPECT_EQ(pieces.push(nullptr, 0), 0);
+}
+
+} // namespace
