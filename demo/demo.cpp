@@ -1,43 +1,20 @@
 // tavrene-demo: the same program, its sound going round a simulated SSB link instead of a radio.
 #include "platform/host.h"
 #include "platform/wave_backend.h"
+#include "sim/path_options.h"
 #include "sim/radio_path.h"
 
-#include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <ctime>
 #include <string>
 
 namespace {
 
 const char usage[] =
-    "Usage: tavrene-demo [--df HZ] [--noise LEVEL] [--delay MS]\n"
+    "Usage: tavrene-demo [--df HZ] [--noise LEVEL] [--delay MS] [--gain G] [--ppm PPM]\n"
+    "                    [--band-limit] [--agc]\n"
     "\n"
     "Runs Tavrene with its output looped back to its input through a simulated SSB link.\n"
-    "\n"
-    "  --df HZ        frequency offset of the link, -100 to 100 (default 0: the figure stands\n"
-    "                 still; try 0.5 or 3 to see it drift)\n"
-    "  --noise LEVEL  rms of added noise in 8-bit steps, 0 to 100 (default 0)\n"
-    "  --delay MS     delay of the link in milliseconds, 0 to 10000 (default 0)\n"
-    "  --help         show this text\n";
-
-struct Options {
-    double df = 0.0;
-    double noise = 0.0;
-    double delay_ms = 0.0;
-};
-
-bool parse_number(const char* text, double low, double high, double& out) {
-    char* end = nullptr;
-    double v = std::strtod(text, &end);
-    if (end == text || *end != '\0' || !std::isfinite(v) || v < low || v > high) {
-        return false;
-    }
-    out = v;
-    return true;
-}
+    "\n";
 
 int fail(const std::string& message) {
     std::fprintf(stderr, "tavrene-demo: %s\nTry 'tavrene-demo --help'.\n", message.c_str());
@@ -45,36 +22,22 @@ int fail(const std::string& message) {
 }
 
 // Returns -1 when the program should run, otherwise the exit code.
-int parse(int argc, char** argv, Options& o) {
+int parse(int argc, char** argv, radio_path::PathOptions& o) {
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             std::fputs(usage, stdout);
+            std::fputs(radio_path::path_options_help, stdout);
+            std::fputs("  --help         show this text\n", stdout);
             return 0;
         }
-        std::string value;
-        size_t eq = arg.find('=');
-        if (eq != std::string::npos) {
-            value = arg.substr(eq + 1);
-            arg.resize(eq);
-        } else if (arg == "--df" || arg == "--noise" || arg == "--delay") {
-            if (i + 1 >= argc) {
-                return fail("missing value for " + arg);
-            }
-            value = argv[++i];
+        std::string error;
+        int taken = radio_path::parse_path_option(argc, argv, i, o, error);
+        if (taken == 0) {
+            return fail("unknown option '" + arg + "'");
         }
-        bool ok = true;
-        if (arg == "--df") {
-            ok = parse_number(value.c_str(), -100.0, 100.0, o.df);
-        } else if (arg == "--noise") {
-            ok = parse_number(value.c_str(), 0.0, 100.0, o.noise);
-        } else if (arg == "--delay") {
-            ok = parse_number(value.c_str(), 0.0, 10000.0, o.delay_ms);
-        } else {
-            return fail("unknown option '" + std::string(argv[i]) + "'");
-        }
-        if (!ok) {
-            return fail(std::string("bad value '").append(value).append("' for ").append(arg));
+        if (taken < 0) {
+            return fail(error);
         }
     }
     return -1;
@@ -83,15 +46,13 @@ int parse(int argc, char** argv, Options& o) {
 } // namespace
 
 int main(int argc, char** argv) {
-    Options options;
+    radio_path::PathOptions options;
     if (int code = parse(argc, argv, options); code >= 0) {
         return code;
     }
 
     auto path = radio_path::RadioPath::create();
-    path->set_df(options.df);
-    path->set_noise(options.noise, static_cast<uint32_t>(std::time(nullptr)));
-    path->set_delay_ms(options.delay_ms);
+    radio_path::apply(*path, options);
     path->set_recording(false); // it may run for hours
     platform::wave::set_backend(path);
 

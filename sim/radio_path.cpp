@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numbers>
 #include <utility>
 
 namespace radio_path {
@@ -16,25 +15,7 @@ using platform::wave::silence_byte;
 
 namespace {
 
-constexpr int tap_count = 2 * RadioPath::shifter_delay + 1;
 constexpr uint32_t line_mask = RadioPath::max_delay;
-
-// Ideal Hilbert transformer 2/(pi n) at odd n, Blackman window, stored so that tap j meets the
-// window's sample j (oldest first): the transform of the centre sample is their dot product.
-std::vector<double> hilbert_taps() {
-    std::vector<double> taps(tap_count, 0.0);
-    const int m = RadioPath::shifter_delay;
-    for (int j = 0; j < tap_count; ++j) {
-        int n = m - j;
-        if (n % 2 == 0) {
-            continue;
-        }
-        double a = 2.0 * std::numbers::pi * j / (tap_count - 1);
-        double w = 0.42 - 0.5 * std::cos(a) + 0.08 * std::cos(2.0 * a);
-        taps[static_cast<size_t>(j)] = w * 2.0 / (std::numbers::pi * n);
-    }
-    return taps;
-}
 
 class SimOutput final : public OutputStream {
   public:
@@ -68,9 +49,9 @@ std::shared_ptr<RadioPath> RadioPath::create() {
     return std::shared_ptr<RadioPath>(new RadioPath());
 }
 
-RadioPath::RadioPath()
-    : line_(line_mask + 1, 0.0), window_(2 * tap_count, 0.0), taps_(hilbert_taps()),
-      pacer_([this](size_t n) { tick(n); }) {}
+RadioPath::RadioPath() : line_(line_mask + 1, silence_byte), pacer_([this](size_t n) { tick(n); }) {
+    captured_.reserve(1024); // a tick's worth and more: nothing grows while it runs
+}
 
 RadioPath::~RadioPath() {
     if (death_) {
@@ -79,10 +60,29 @@ RadioPath::~RadioPath() {
 }
 
 void RadioPath::set_df(double hz) {
-    df_ = hz;
+    LinkSettings s = link_.settings();
+    s.df_hz = hz;
+    link_.set(s);
 }
 void RadioPath::set_gain(double gain) {
-    gain_ = gain;
+    LinkSettings s = link_.settings();
+    s.gain = gain;
+    link_.set(s);
+}
+void RadioPath::set_clock_ppm(double ppm) {
+    LinkSettings s = link_.settings();
+    s.clock_ppm = ppm;
+    link_.set(s);
+}
+void RadioPath::set_band_limit(bool on) {
+    LinkSettings s = link_.settings();
+    s.band_limit = on;
+    link_.set(s);
+}
+void RadioPath::set_agc(bool on) {
+    LinkSettings s = link_.settings();
+    s.agc = on;
+    link_.set(s);
 }
 void RadioPath::set_output_absent(bool absent) {
     output_absent_ = absent;
@@ -95,9 +95,10 @@ void RadioPath::set_recording(bool on) {
 }
 
 void RadioPath::set_noise(double rms, uint32_t seed) {
-    noise_ = rms;
-    rng_.seed(seed);
-    gauss_.reset();
+    LinkSettings s = link_.settings();
+    s.noise_rms = rms;
+    s.noise_seed = seed;
+    link_.set(s);
 }
 
 void RadioPath::set_delay_ms(double ms) {
@@ -106,7 +107,7 @@ void RadioPath::set_delay_ms(double ms) {
 }
 
 int RadioPath::latency() const {
-    return delay_ + shifter_delay;
+    return delay_ + Link::group_delay;
 }
 
 void RadioPath::die_at(int64_t t_us) {
@@ -195,9 +196,8 @@ void RadioPath::update_clock() {
 }
 
 void RadioPath::clear_line() {
-    std::fill(line_.begin(), line_.end(), 0.0);
-    std::fill(window_.begin(), window_.end(), 0.0);
-    phase_ = 0.0;
+    std::fill(line_.begin(), line_.end(), silence_byte);
+    link_.reset();
 }
 
 void RadioPath::tick(size_t n) {
@@ -222,38 +222,16 @@ void RadioPath::tick(size_t n) {
     }
     std::fill(block_.begin() + long(got), block_.end(), silence_byte);
     for (uint8_t& b : block_) {
-        b = carry(b);
+        line_[line_pos_ & line_mask] = b;
+        b = line_[(line_pos_ - uint32_t(delay_)) & line_mask];
+        ++line_pos_;
     }
+    captured_.clear();
+    link_.process(block_.data(), n, captured_);
     if (input_ && input_started_) {
-        delivered_ += n;
-        input_->deliver(block_.data(), n);
+        delivered_ += captured_.size();
+        input_->deliver(captured_.data(), captured_.size());
     }
-}
-
-uint8_t RadioPath::carry(uint8_t played) {
-    line_[line_pos_ & line_mask] = double(played) - silence_byte;
-    double x = line_[(line_pos_ - uint32_t(delay_)) & line_mask];
-    ++line_pos_;
-
-    window_pos_ = (window_pos_ + 1) % tap_count;
-    window_[window_pos_] = window_[window_pos_ + tap_count] = x;
-    const double* w = &window_[window_pos_ + 1]; // oldest first, newest at tap_count - 1
-
-    double y = w[shifter_delay];
-    if (df_ != 0.0) {
-        double xh = 0.0;
-        for (int j = 0; j < tap_count; ++j) {
-            xh += taps_[size_t(j)] * w[j];
-        }
-        y = y * std::cos(phase_) - xh * std::sin(phase_);
-        phase_ += 2.0 * std::numbers::pi * df_ / sample_rate;
-        phase_ -= 2.0 * std::numbers::pi * std::floor(phase_ / (2.0 * std::numbers::pi));
-    }
-    y *= gain_;
-    if (noise_ > 0.0) {
-        y += noise_ * gauss_(rng_);
-    }
-    return static_cast<uint8_t>(std::clamp(std::lround(y) + silence_byte, 0L, 255L));
 }
 
 } // namespace radio_path

@@ -1,14 +1,14 @@
 // The simulated radio path: a wave-audio backend that feeds what the output device plays back
-// into the input device the way an SSB link does. Every frequency component moves by df (an
-// analytic signal from a Hilbert FIR, mixed by exp(j 2 pi df t), real part); then delay, gain
-// and noise. One clock, the platform's, paces both directions at the nominal rate.
+// into the input device the way an SSB link does: a delay, then the link model (sim/link.h).
+// One clock, the platform's, paces both directions at the nominal rate; with a clock difference
+// the input hands over, on each tick, what the link made of that tick's samples.
 #pragma once
 
 #include "platform/wave_backend.h"
+#include "sim/link.h"
 
 #include <cstdint>
 #include <memory>
-#include <random>
 #include <vector>
 
 namespace radio_path {
@@ -17,7 +17,7 @@ class RadioPath final : public platform::wave::Backend,
                         public std::enable_shared_from_this<RadioPath> {
   public:
     // Samples the shifter delays everything by, whatever df is.
-    static constexpr int shifter_delay = 63;
+    static constexpr int shifter_delay = Link::group_delay;
     static constexpr int max_delay = (1 << 17) - 1; // samples, about 11.9 s
 
     static std::shared_ptr<RadioPath> create();
@@ -28,6 +28,10 @@ class RadioPath final : public platform::wave::Backend,
     void set_gain(double gain);
     void set_noise(double rms, uint32_t seed = 1); // Gaussian, rms in 8-bit steps
     void set_delay_ms(double ms);
+    void set_clock_ppm(double ppm); // the input's clock this many ppm fast against the output's
+    void set_band_limit(bool on);   // the 300-2700 Hz pass band of an SSB filter
+    void set_agc(bool on);          // a receiver AGC
+    const LinkSettings& link_settings() const { return link_.settings(); }
     void set_output_absent(bool absent); // opening fails with MMSYSERR_BADDEVICEID
     void set_input_absent(bool absent);
     // At `t_us` on the platform clock the host dies: open streams fail and later opens find
@@ -35,7 +39,8 @@ class RadioPath final : public platform::wave::Backend,
     void die_at(int64_t t_us);
     void set_recording(bool on); // keep a copy of everything played (on by default)
 
-    // Samples from a byte leaving the output queue to the same byte reaching the input.
+    // Samples from a byte leaving the output queue to the same byte reaching the input, with
+    // the clocks agreeing and no band limit (its delay depends on the frequency).
     int latency() const;
     // Every byte taken from the output queue, in order.
     const std::vector<uint8_t>& played() const { return played_; }
@@ -63,14 +68,10 @@ class RadioPath final : public platform::wave::Backend,
   private:
     RadioPath();
     void tick(size_t n);
-    uint8_t carry(uint8_t played);
     void clear_line();
     void update_clock();
     void die();
 
-    double df_ = 0.0;
-    double gain_ = 1.0;
-    double noise_ = 0.0;
     int delay_ = 0;
     bool output_absent_ = false;
     bool input_absent_ = false;
@@ -84,14 +85,10 @@ class RadioPath final : public platform::wave::Backend,
     uint64_t taken_ = 0; // bytes taken from the output since it opened or was reset
     bool input_started_ = false;
 
-    std::vector<double> line_; // delay line, a ring of max_delay + 1
+    std::vector<uint8_t> line_; // delay line, a ring of max_delay + 1
     uint32_t line_pos_ = 0;
-    std::vector<double> window_; // shifter input, twice over so the taps see it contiguous
-    size_t window_pos_ = 0;
-    std::vector<double> taps_; // Hilbert FIR, ordered to match the window
-    double phase_ = 0.0;
-    std::mt19937 rng_;
-    std::normal_distribution<double> gauss_{0.0, 1.0};
+    Link link_;
+    std::vector<uint8_t> captured_; // what the link made of one tick
 
     std::vector<uint8_t> played_;
     std::vector<uint8_t> block_;

@@ -2,6 +2,8 @@
 // refilled, capture blocks requeued on every hand-back, all on the virtual clock.
 #include "test_wave_util.h"
 
+#include "sim/path_options.h"
+
 #include <algorithm>
 #include <random>
 
@@ -96,6 +98,24 @@ Source two_tone(double amplitude) {
         double t = 2.0 * std::numbers::pi * 1000.0 * double(i) / sample_rate;
         return uint8_t(std::lround(128.0 + amplitude * (std::sin(t) + std::sin(2.0 * t))));
     };
+}
+
+// The phase of `hz` in each 441-sample block (whole cycles of both test tones), unwrapped.
+std::vector<double> block_phases(const std::vector<uint8_t>& x, size_t from, size_t blocks,
+                                 double hz) {
+    std::vector<double> phases;
+    for (size_t b = 0; b < blocks; ++b) {
+        std::complex<double> acc;
+        for (size_t i = 0; i < 441; ++i)
+            acc += (double(x[from + 441 * b + i]) - 128.0) *
+                   std::polar(1.0, -2.0 * std::numbers::pi * hz * double(i) / sample_rate);
+        double p = std::arg(acc);
+        if (!phases.empty())
+            p +=
+                2.0 * std::numbers::pi * std::round((phases.back() - p) / (2.0 * std::numbers::pi));
+        phases.push_back(p);
+    }
+    return phases;
 }
 
 // The strongest frequency between lo and hi, to within `step`.
@@ -255,6 +275,183 @@ TEST_F(Loopback, ADyingDeviceHandsBackItsHeadersRefusesWritesAndRecordsSilence) 
     HWAVEOUT again = nullptr;
     EXPECT_EQ(waveOutOpen(&again, WAVE_MAPPER, &f, 0, 0, CALLBACK_NULL), MMSYSERR_BADDEVICEID);
     EXPECT_EQ(platform::wave::open_device_count(), 0);
+}
+
+TEST_F(Loopback, AFastInputClockTakesMoreSamplesAndLowersEveryToneByThePpm) {
+    for (double ppm : {300.0, -300.0}) {
+        SCOPED_TRACE(ppm);
+        captured.clear();
+        written_ = 0;
+        stopping_ = false;
+        radio_path::PathOptions options;
+        options.link.clock_ppm = ppm;
+        radio_path::apply(*path, options);
+        begin(two_tone(50.0));
+        platform::pump_for(500'000);
+        size_t played_before = path->played().size();
+        uint64_t delivered_before = path->delivered_bytes();
+        platform::pump_for(4'000'000);
+        double played = double(path->played().size() - played_before);
+        double delivered = double(path->delivered_bytes() - delivered_before);
+        end();
+        // On the same ticks, but with the input's count of samples, never piling up.
+        EXPECT_NEAR(delivered, played * (1.0 + ppm * 1e-6), 1.0);
+
+        // On the input's clock a tone f comes back at f / (1 + ppm*1e-6), by its phase slope;
+        // the phase runs smoothly, with no step where the resampler moves to a new sample.
+        for (double hz : {1000.0, 2000.0}) {
+            std::vector<double> ph = block_phases(captured, 6000, 80, hz);
+            const double block_s = 441.0 / sample_rate, span = block_s * double(ph.size() - 1);
+            double slope = (ph.back() - ph.front()) / span;
+            EXPECT_NEAR(hz + slope / (2.0 * std::numbers::pi), hz / (1.0 + ppm * 1e-6), 1e-3);
+            double worst = 0.0;
+            for (size_t b = 0; b < ph.size(); ++b)
+                worst = std::max(worst, std::abs(ph[b] - ph[0] - slope * block_s * double(b)));
+            EXPECT_LT(worst, 3e-3) << "8-bit rounding alone leaves up to about 2 mrad";
+        }
+    }
+}
+
+// The link alone: `seconds` of `source` through it, from rest.
+std::vector<uint8_t> through(const radio_path::LinkSettings& settings, const Source& source,
+                             double seconds) {
+    std::vector<uint8_t> played(size_t(seconds * sample_rate)), captured;
+    for (size_t i = 0; i < played.size(); ++i)
+        played[i] = source(i);
+    radio_path::Link link(settings);
+    for (size_t i = 0; i < played.size(); i += 110)
+        link.process(&played[i], std::min<size_t>(110, played.size() - i), captured);
+    return captured;
+}
+
+Source tone(double hz, double amplitude) {
+    return [hz, amplitude](uint64_t i) {
+        double t = 2.0 * std::numbers::pi * hz * double(i) / sample_rate;
+        return uint8_t(std::lround(128.0 + amplitude * std::sin(t)));
+    };
+}
+
+TEST(Link, TheBandLimitPassesThreeHundredToTwentySevenHundredHertz) {
+    struct {
+        double hz, low_db, high_db;
+    } const cases[] = {
+        {100.0, -99.0, -30.0}, {300.0, -3.2, -2.8},  {1000.0, -0.05, 0.05},
+        {2000.0, -0.05, 0.05}, {2700.0, -3.2, -2.8}, {3500.0, -99.0, -30.0},
+    };
+    radio_path::LinkSettings settings;
+    settings.band_limit = true;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.hz);
+        std::vector<uint8_t> out = through(settings, tone(c.hz, 100.0), 1.5);
+        double db = 20.0 * std::log10(amplitude_at(out, 4000, 11025, c.hz) / 100.0);
+        EXPECT_GE(db, c.low_db);
+        EXPECT_LE(db, c.high_db);
+    }
+}
+
+TEST(Link, ResamplingOntoAnotherClockKeepsTheToneToAMillionthOfItsAmplitude) {
+    for (double ppm : {300.0, -1000.0}) {
+        SCOPED_TRACE(ppm);
+        radio_path::ClockResampler r;
+        r.set_ppm(ppm);
+        r.restart();
+        const double w = 2.0 * std::numbers::pi * 2000.0 / sample_rate;
+        const long double step = 1.0L / (1.0L + (long double)ppm * 1e-6L);
+        double worst = 0.0, y = 0.0;
+        int64_t k = 0;
+        for (int64_t i = 0; i < 120 * 11025; ++i) {
+            r.push(std::sin(w * double(i)));
+            for (; r.next(y); ++k) {
+                long double at = (long double)k * step - radio_path::ClockResampler::delay;
+                if (k > 100)
+                    worst = std::max(worst, std::abs(y - double(std::sin(w * at))));
+            }
+        }
+        EXPECT_GT(k, 120 * 11025 * (1.0 + ppm * 1e-6) - 20);
+        EXPECT_LT(worst, 2e-6) << "phase error at 2000 Hz under 2 microradians";
+    }
+}
+
+TEST(Link, AfterALoudBurstTheAgcGainFallsAtOnceAndRecoversSlowly) {
+    radio_path::LinkSettings settings;
+    settings.agc = true;
+    // 3 s at amplitude 20, 0.2 s at 100, then 20 again.
+    Source quiet = tone(1000.0, 20.0), loud = tone(1000.0, 100.0);
+    std::vector<uint8_t> out = through(
+        settings, [&](uint64_t i) { return i >= 33075 && i < 35280 ? loud(i) : quiet(i); }, 8.0);
+    auto level_at = [&](double s) { return amplitude_at(out, size_t(s * sample_rate), 441, 1000); };
+    EXPECT_NEAR(level_at(2.9), radio_path::Link::agc_target, 2.0) << "the quiet tone held";
+    EXPECT_NEAR(level_at(3.1), radio_path::Link::agc_target, 2.0) << "the burst held too";
+    EXPECT_LT(level_at(3.25), 25.0) << "the quiet tone just after the burst";
+    double a = level_at(3.5), b = level_at(4.0), c = level_at(4.5);
+    EXPECT_LT(a, b);
+    EXPECT_LT(b, c);
+    EXPECT_LT(c, 90.0);
+    EXPECT_NEAR(level_at(7.5), radio_path::Link::agc_target, 2.0);
+}
+
+TEST(Link, GainClipsAtTheEightBitScaleWithoutWrapping) {
+    radio_path::LinkSettings settings;
+    settings.gain = 3.0;
+    Source source = two_tone(60.0);
+    std::vector<uint8_t> out = through(settings, source, 0.5);
+    const size_t d = radio_path::Link::group_delay;
+    size_t clipped = 0;
+    for (size_t i = 0; i + d < out.size(); ++i) {
+        long want = std::lround(3.0 * (double(source(i)) - 128.0)) + 128;
+        ASSERT_EQ(out[i + d], std::clamp(want, 0L, 255L)) << i;
+        clipped += want < 0 || want > 255;
+    }
+    EXPECT_GT(clipped, 1000u);
+}
+
+TEST(PathOptions, ParsesEachOptionAndNamesWhatIsWrong) {
+    using radio_path::PathOptions;
+    struct {
+        std::vector<const char*> args;
+        int result;
+        int next;          // where argv's index is left
+        const char* error; // when the result is -1
+        bool (*check)(const PathOptions&);
+    } const cases[] = {
+        {{"--df", "3.5"}, 1, 1, "", [](const PathOptions& o) { return o.link.df_hz == 3.5; }},
+        {{"--df=-2"}, 1, 0, "", [](const PathOptions& o) { return o.link.df_hz == -2.0; }},
+        {{"--noise", "4"}, 1, 1, "", [](const PathOptions& o) { return o.link.noise_rms == 4.0; }},
+        {{"--delay=250"}, 1, 0, "", [](const PathOptions& o) { return o.delay_ms == 250.0; }},
+        {{"--gain", "2.5"}, 1, 1, "", [](const PathOptions& o) { return o.link.gain == 2.5; }},
+        {{"--ppm", "-300"},
+         1,
+         1,
+         "",
+         [](const PathOptions& o) { return o.link.clock_ppm == -300.0; }},
+        {{"--band-limit"}, 1, 0, "", [](const PathOptions& o) { return o.link.band_limit; }},
+        {{"--agc", "--df"}, 1, 0, "", [](const PathOptions& o) { return o.link.agc; }},
+        {{"--noise"}, -1, 0, "missing value for --noise", nullptr},
+        {{"--df", "abc"}, -1, 1, "bad value 'abc' for --df", nullptr},
+        {{"--df="}, -1, 0, "bad value '' for --df", nullptr},
+        {{"--df", "101"}, -1, 1, "bad value '101' for --df", nullptr},
+        {{"--ppm=1e9"}, -1, 0, "bad value '1e9' for --ppm", nullptr},
+        {{"--noise", "nan"}, -1, 1, "bad value 'nan' for --noise", nullptr},
+        {{"--agc=yes"}, -1, 0, "bad value 'yes' for --agc", nullptr},
+        {{"--help"}, 0, 0, "", nullptr},
+        {{"--colour=red"}, 0, 0, "", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[0]);
+        std::vector<char*> argv{const_cast<char*>("prog")};
+        for (const char* a : c.args)
+            argv.push_back(const_cast<char*>(a));
+        PathOptions o;
+        std::string error;
+        int i = 1;
+        EXPECT_EQ(radio_path::parse_path_option(int(argv.size()), argv.data(), i, o, error),
+                  c.result);
+        EXPECT_EQ(i, 1 + c.next);
+        EXPECT_EQ(error, c.error);
+        if (c.check) {
+            EXPECT_TRUE(c.check(o));
+        }
+    }
 }
 
 } // namespace
