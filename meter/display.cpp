@@ -308,10 +308,10 @@ void display_reading(HWND dialog, const dsp::DfReading& reading) {
         gathering.high = gathering.has ? std::max(gathering.high, reading.df_hz) : reading.df_hz;
         gathering.has = true;
     } else {
-        std::strcpy(text, "-");
+        std::snprintf(text, sizeof text, "-");
     }
     if (std::strcmp(text, readout_text) != 0) {
-        std::strcpy(readout_text, text);
+        std::snprintf(readout_text, sizeof readout_text, "%s", text);
         invalidate(readout_pane);
     }
     if (reading.verdict != shown_verdict) {
