@@ -122,12 +122,13 @@ tidy: build
 	clang-tidy -p $(BUILD) --quiet $$(git ls-files 'dsp/*.cpp' 'panes/*.cpp' 'audio/*.cpp' 'app/*.cpp' 'platform/*.cpp' 'sim/*.cpp' \
 	  'demo/*.cpp' 'tools/*.cpp' 'bench/*.cpp')
 
-# The same application for Windows, cross-compiled with MinGW-w64: build-windows/tavrene.exe.
+# The same programs for Windows, cross-compiled with MinGW-w64: build-windows/tavrene.exe and
+# build-windows/tavrene-meter.exe.
 WINDOWS_BUILD ?= build-windows
 windows: test-deps
 	cmake -S . -B $(WINDOWS_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release \
 	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64.cmake
-	cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target tavrene
+	cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target tavrene tavrene-meter
 
 # The Debian package of the Linux program, in $(BUILD).
 package: deps build

@@ -1,0 +1,99 @@
+// The per-second log: one line a second of the latest reading, appended to a CSV file that a
+// spreadsheet or a plotting script reads while the meter runs.
+#include "meter/meter.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+std::FILE* log_file = nullptr;
+std::string log_path;
+
+const char* verdict_word(dsp::Verdict v) {
+    switch (v) {
+    case dsp::Verdict::no_signal:
+        return "no_signal";
+    case dsp::Verdict::level_too_low:
+        return "level_too_low";
+    case dsp::Verdict::clipping:
+        return "clipping";
+    case dsp::Verdict::good:
+        return "good";
+    }
+    return "no_signal";
+}
+
+std::string failure(const char* what, int error_number) {
+    return std::string("Cannot ") + what + " the log file " + log_path + ": " +
+           std::strerror(error_number);
+}
+
+} // namespace
+
+bool csv_open(const std::string& path, std::string& error) {
+    log_path = path;
+    errno = 0;
+    log_file = std::fopen(path.c_str(), "a");
+    if (log_file == nullptr) {
+        error = failure("open", errno);
+        return false;
+    }
+    // A new (or empty) file starts with the names of the columns.
+    if (std::ftell(log_file) == 0 &&
+        (std::fputs("time_utc,df_hz,rms,snr_db,verdict\n", log_file) < 0 ||
+         std::fflush(log_file) != 0)) {
+        error = failure("write to", errno);
+        csv_close();
+        return false;
+    }
+    return true;
+}
+
+bool csv_append(const dsp::DfReading& reading, std::string& error) {
+    if (log_file == nullptr) {
+        return true;
+    }
+    char time_text[32] = "";
+    const std::time_t now = std::time(nullptr);
+    std::tm utc = {};
+#if defined(_WIN32)
+    gmtime_s(&utc, &now);
+#else
+    gmtime_r(&now, &utc);
+#endif
+    std::strftime(time_text, sizeof time_text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    char df_text[32] = "";
+    if (reading.has_df) {
+        std::snprintf(df_text, sizeof df_text, "%.4f", reading.df_hz);
+    }
+    // Silence has no signal-to-noise ratio worth a number.
+    char snr_text[32] = "";
+    if (std::isfinite(reading.snr_db)) {
+        std::snprintf(snr_text, sizeof snr_text, "%.1f", reading.snr_db);
+    }
+    errno = 0;
+    // Flushed line by line: whoever reads the file while the meter runs sees every second.
+    if (std::fprintf(log_file, "%s,%s,%.1f,%s,%s\n", time_text, df_text, reading.rms, snr_text,
+                     verdict_word(reading.verdict)) < 0 ||
+        std::fflush(log_file) != 0) {
+        error = failure("write to", errno);
+        csv_close();
+        return false;
+    }
+    return true;
+}
+
+void csv_close() {
+    if (log_file != nullptr) {
+        std::fclose(log_file);
+        log_file = nullptr;
+    }
+}
+
+bool csv_is_open() {
+    return log_file != nullptr;
+}

@@ -1,0 +1,349 @@
+// What the meter shows: the readout in seven-segment figures, the level bar, the drift plot of
+// the last two minutes, and the texts beside them. Everything is drawn in one-pixel lines.
+#include "meter/meter.h"
+
+#include "app/tavrene.h"
+#include "panes/panes.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// Places of the panes in the dialog's client area, in pixels (the texts of meter/meter.rc sit
+// beside them at 1.5 pixels a dialog unit).
+constexpr int readout_x = 12, readout_y = 9, readout_width = 243, readout_height = 57;
+constexpr int plot_x = 12, plot_y = 84; // the XY pane, then the drift plot right of it
+constexpr int drift_x = 111, drift_width = 243, drift_height = 91;
+constexpr int level_x = 57, level_y = 201, level_width = 258, level_height = 15;
+
+constexpr COLORREF figure_color = RGB(255, 190, 40);
+constexpr COLORREF level_color = RGB(80, 220, 80);
+constexpr COLORREF warning_color = RGB(255, 60, 60);
+constexpr COLORREF peak_color = RGB(255, 255, 255);
+constexpr COLORREF zero_line_color = RGB(110, 110, 110);
+constexpr COLORREF drift_color = RGB(255, 255, 100);
+
+// Seven-segment figures: a digit's cell, the stroke (lines side by side) and the advance.
+constexpr int digit_width = 20, digit_height = 40, stroke = 4;
+constexpr int digit_advance = 30, point_advance = 10;
+
+// Drift plot: one column per half second, two minutes across.
+constexpr int drift_columns = 240;
+constexpr double smallest_scale_hz = 0.01;
+
+HWND readout_pane = nullptr;
+HWND level_pane = nullptr;
+HWND drift_pane = nullptr;
+
+char readout_text[16] = "-";
+double level_rms = 0.0;
+int level_peak = 0;
+bool level_warning = false;
+dsp::Verdict shown_verdict = dsp::Verdict::no_signal;
+
+struct DriftColumn {
+    bool has = false;
+    double low = 0.0;
+    double high = 0.0;
+};
+DriftColumn drift[drift_columns];
+int drift_next = 0;    // the ring's oldest column, overwritten next
+DriftColumn gathering; // readings of the current half second
+double drift_scale_hz = smallest_scale_hz;
+
+void invalidate(HWND pane) {
+    if (pane == nullptr) {
+        return;
+    }
+    RECT client;
+    GetClientRect(pane, &client);
+    InvalidateRect(pane, &client, TRUE);
+}
+
+HWND create_pane(HWND dialog, const char* pane_class, int x, int y, int width, int height) {
+    auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(dialog, GWLP_HINSTANCE));
+    return CreateWindowExA(0, pane_class, nullptr, WS_CHILD | WS_VISIBLE | WS_BORDER, x, y, width,
+                           height, dialog, nullptr, instance, nullptr);
+}
+
+// LineTo leaves the end point out: every stroke here ends one pixel further.
+void line(HDC dc, int x0, int y0, int x1, int y1) {
+    MoveToEx(dc, x0, y0, nullptr);
+    LineTo(dc, x1 + (x1 > x0) - (x1 < x0), y1 + (y1 > y0) - (y1 < y0));
+}
+
+void horizontal_bar(HDC dc, int x0, int x1, int centre_y) {
+    for (int i = 0; i < stroke; ++i) {
+        line(dc, x0, centre_y - stroke / 2 + i, x1, centre_y - stroke / 2 + i);
+    }
+}
+
+void vertical_bar(HDC dc, int centre_x, int y0, int y1) {
+    for (int i = 0; i < stroke; ++i) {
+        line(dc, centre_x - stroke / 2 + i, y0, centre_x - stroke / 2 + i, y1);
+    }
+}
+
+// Segments a to g as bits 0 to 6, the usual order: a top, b top right, c bottom right, d bottom,
+// e bottom left, f top left, g middle.
+constexpr unsigned char digit_segments[10] = {0x3F, 0x06, 0x5B, 0x4F, 0x66,
+                                              0x6D, 0x7D, 0x07, 0x7F, 0x6F};
+
+void draw_segments(HDC dc, int x, int y, unsigned segments) {
+    const int half = digit_height / 2;
+    const int inset = stroke / 2 + 1; // a gap where two segments meet
+    const int left = x + stroke / 2, right = x + digit_width - stroke / 2;
+    const int top = y + stroke / 2, middle = y + half, bottom = y + digit_height - stroke / 2;
+    if (segments & 0x01) {
+        horizontal_bar(dc, left + inset, right - inset, top);
+    }
+    if (segments & 0x02) {
+        vertical_bar(dc, right, top + inset, middle - inset);
+    }
+    if (segments & 0x04) {
+        vertical_bar(dc, right, middle + inset, bottom - inset);
+    }
+    if (segments & 0x08) {
+        horizontal_bar(dc, left + inset, right - inset, bottom);
+    }
+    if (segments & 0x10) {
+        vertical_bar(dc, left, middle + inset, bottom - inset);
+    }
+    if (segments & 0x20) {
+        vertical_bar(dc, left, top + inset, middle - inset);
+    }
+    if (segments & 0x40) {
+        horizontal_bar(dc, left + inset, right - inset, middle);
+    }
+}
+
+// One character of a reading at (x, y), the top left of its cell; returns the advance.
+int draw_character(HDC dc, int x, int y, char c) {
+    if (c >= '0' && c <= '9') {
+        draw_segments(dc, x, y, digit_segments[c - '0']);
+        return digit_advance;
+    }
+    if (c == '.') {
+        for (int i = 0; i < stroke; ++i) {
+            line(dc, x, y + digit_height - stroke + i, x + stroke - 1,
+                 y + digit_height - stroke + i);
+        }
+        return point_advance;
+    }
+    if (c == '+' || c == '-') {
+        horizontal_bar(dc, x + 2, x + digit_width - 2, y + digit_height / 2);
+        if (c == '+') {
+            vertical_bar(dc, x + digit_width / 2, y + digit_height / 2 - 8,
+                         y + digit_height / 2 + 8);
+        }
+        return digit_advance;
+    }
+    return digit_advance;
+}
+
+int text_width(const char* text) {
+    int width = 0;
+    for (const char* c = text; *c != '\0'; ++c) {
+        width += *c == '.' ? point_advance : digit_advance;
+    }
+    return width - (digit_advance - digit_width); // the last cell ends at its figure
+}
+
+LRESULT CALLBACK readout_proc(HWND pane, UINT msg, WPARAM wparam, LPARAM lparam) {
+    if (msg != WM_PAINT) {
+        return DefWindowProcA(pane, msg, wparam, lparam);
+    }
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(pane, &paint);
+    RECT client;
+    GetClientRect(pane, &client);
+    HPEN pen = CreatePen(PS_SOLID, 0, figure_color);
+    SelectObject(dc, pen);
+    const int y = (client.bottom - digit_height) / 2;
+    // Right-aligned, so the decimal point stays in place; the dash alone stands in the middle.
+    int x = std::strcmp(readout_text, "-") == 0 ? (client.right - digit_width) / 2
+                                                : client.right - 8 - text_width(readout_text);
+    for (const char* c = readout_text; *c != '\0'; ++c) {
+        x += draw_character(dc, x, y, *c);
+    }
+    DeleteObject(SelectObject(dc, GetStockObject(BLACK_PEN)));
+    return EndPaint(pane, &paint);
+}
+
+LRESULT CALLBACK level_proc(HWND pane, UINT msg, WPARAM wparam, LPARAM lparam) {
+    if (msg != WM_PAINT) {
+        return DefWindowProcA(pane, msg, wparam, lparam);
+    }
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(pane, &paint);
+    RECT client;
+    GetClientRect(pane, &client);
+    // The 8-bit scale: 0 to 128 steps from the middle value across the bar.
+    const auto at = [&](double steps) {
+        return static_cast<int>(
+            std::lround(std::clamp(steps, 0.0, 128.0) * (client.right - 1) / 128.0));
+    };
+    HPEN pen = CreatePen(PS_SOLID, 0, level_warning ? warning_color : level_color);
+    HGDIOBJ old = SelectObject(dc, pen);
+    const int rms_x = at(level_rms);
+    for (int row = 2; row < client.bottom - 2 && rms_x > 0; ++row) {
+        line(dc, 0, row, rms_x, row);
+    }
+    DeleteObject(SelectObject(dc, old));
+    if (level_peak > 0) {
+        pen = CreatePen(PS_SOLID, 0, level_warning ? warning_color : peak_color);
+        old = SelectObject(dc, pen);
+        const int peak_x = at(level_peak);
+        line(dc, peak_x, 0, peak_x, client.bottom - 1);
+        DeleteObject(SelectObject(dc, old));
+    }
+    return EndPaint(pane, &paint);
+}
+
+int drift_row(double hz, int centre, int half_height) {
+    const double rows = hz / drift_scale_hz * half_height;
+    return centre -
+           static_cast<int>(std::lround(std::clamp(rows, -1.0 * half_height, 1.0 * half_height)));
+}
+
+LRESULT CALLBACK drift_proc(HWND pane, UINT msg, WPARAM wparam, LPARAM lparam) {
+    if (msg != WM_PAINT) {
+        return DefWindowProcA(pane, msg, wparam, lparam);
+    }
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(pane, &paint);
+    RECT client;
+    GetClientRect(pane, &client);
+    const int centre = client.bottom / 2;
+    const int half_height = centre - 1;
+    HPEN pen = CreatePen(PS_SOLID, 0, zero_line_color);
+    HGDIOBJ old = SelectObject(dc, pen);
+    line(dc, 0, centre, client.right - 1, centre);
+    DeleteObject(SelectObject(dc, old));
+    pen = CreatePen(PS_SOLID, 0, drift_color);
+    old = SelectObject(dc, pen);
+    // Oldest column at the left; the newest ends at the right edge.
+    const int first_x = client.right - drift_columns;
+    int previous_row = -1;
+    for (int i = 0; i < drift_columns; ++i) {
+        const DriftColumn& c = drift[(drift_next + i) % drift_columns];
+        const int x = first_x + i;
+        if (!c.has) {
+            previous_row = -1;
+            continue;
+        }
+        int top = drift_row(c.high, centre, half_height);
+        int bottom = drift_row(c.low, centre, half_height);
+        // Joined to the column before, so a steady drift reads as one trace.
+        if (previous_row >= 0) {
+            top = std::min(top, previous_row);
+            bottom = std::max(bottom, previous_row);
+        }
+        line(dc, x, top, x, bottom);
+        previous_row = drift_row((c.low + c.high) / 2, centre, half_height);
+    }
+    DeleteObject(SelectObject(dc, old));
+    return EndPaint(pane, &paint);
+}
+
+// The smallest of 0.01, 0.02, 0.05, 0.1, ... Hz that holds every reading on the plot.
+double drift_scale() {
+    double largest = 0.0;
+    for (const DriftColumn& c : drift) {
+        if (c.has) {
+            largest = std::max({largest, std::fabs(c.low), std::fabs(c.high)});
+        }
+    }
+    double scale = smallest_scale_hz;
+    for (int step = 0; scale < largest && step < 40; ++step) {
+        scale *= (step % 3 == 1) ? 2.5 : 2.0;
+    }
+    return scale;
+}
+
+void show_drift_scale(HWND dialog) {
+    char text[32];
+    std::snprintf(text, sizeof text, "+%.3f", drift_scale_hz);
+    SetDlgItemTextA(dialog, drift_top_text_id, text);
+    text[0] = '-';
+    SetDlgItemTextA(dialog, drift_bottom_text_id, text);
+}
+
+bool register_class(HINSTANCE instance, const char* name, WNDPROC proc, int brush) {
+    WNDCLASSEXA wc = {};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = proc;
+    wc.hInstance = instance;
+    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(brush));
+    wc.lpszClassName = name;
+    return RegisterClassExA(&wc) != 0;
+}
+
+} // namespace
+
+bool register_meter_classes(HINSTANCE instance) {
+    return register_class(instance, "XYScope", xy_scope_proc, GRAY_BRUSH) &&
+           register_class(instance, "MeterReadout", readout_proc, BLACK_BRUSH) &&
+           register_class(instance, "MeterLevel", level_proc, BLACK_BRUSH) &&
+           register_class(instance, "MeterDrift", drift_proc, BLACK_BRUSH);
+}
+
+void display_create(HWND dialog) {
+    readout_pane =
+        create_pane(dialog, "MeterReadout", readout_x, readout_y, readout_width, readout_height);
+    xy_pane = create_pane(dialog, "XYScope", plot_x, plot_y, pane_size, pane_size);
+    drift_pane = create_pane(dialog, "MeterDrift", drift_x, plot_y, drift_width, drift_height);
+    level_pane = create_pane(dialog, "MeterLevel", level_x, level_y, level_width, level_height);
+    show_drift_scale(dialog);
+}
+
+void display_reading(HWND dialog, const dsp::DfReading& reading) {
+    char text[sizeof readout_text];
+    if (reading.has_df) {
+        std::snprintf(text, sizeof text, "%+.3f", reading.df_hz);
+        gathering.low = gathering.has ? std::min(gathering.low, reading.df_hz) : reading.df_hz;
+        gathering.high = gathering.has ? std::max(gathering.high, reading.df_hz) : reading.df_hz;
+        gathering.has = true;
+    } else {
+        std::snprintf(text, sizeof text, "-");
+    }
+    if (std::strcmp(text, readout_text) != 0) {
+        std::snprintf(readout_text, sizeof readout_text, "%s", text);
+        invalidate(readout_pane);
+    }
+    if (reading.verdict != shown_verdict) {
+        shown_verdict = reading.verdict;
+        SetDlgItemTextA(dialog, verdict_text_id, dsp::verdict_text(reading.verdict));
+    }
+    level_rms = reading.rms;
+    level_peak = reading.peak;
+    level_warning =
+        reading.verdict == dsp::Verdict::clipping || reading.verdict == dsp::Verdict::level_too_low;
+    invalidate(level_pane);
+}
+
+void display_tick(HWND dialog) {
+    drift[drift_next] = gathering;
+    drift_next = (drift_next + 1) % drift_columns;
+    gathering = DriftColumn{};
+    invalidate(drift_pane);
+    const double scale = drift_scale();
+    if (scale != drift_scale_hz) {
+        drift_scale_hz = scale;
+        show_drift_scale(dialog);
+    }
+    char text[48];
+    std::snprintf(text, sizeof text, "rms %.1f peak %d", level_rms, level_peak);
+    SetDlgItemTextA(dialog, level_text_id, text);
+}
+
+void display_forget(HWND dialog) {
+    display_reading(dialog, dsp::DfReading{});
+}
+
+void display_message(HWND dialog, const std::string& text) {
+    SetDlgItemTextA(dialog, message_text_id, text.c_str());
+}

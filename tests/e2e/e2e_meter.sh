@@ -1,0 +1,163 @@
+#!/bin/bash
+# tavrene-meter as a user runs it, one case a row of the table: the real binary on the private
+# PulseAudio loopback (what it plays comes back unchanged: df 0) or on the simulated link, On
+# pressed at the X server, the --csv log read back and the readout read off the screen.
+# Usage: e2e_meter.sh PROGRAM TOOLS_BUILD_DIR ARTIFACTS_DIR WORK_DIR
+PROGRAM=${1:?program}
+TOOLS=${2:?tools folder}
+ARTIFACTS=${3:?artifacts folder}
+E2E_WORK=${4:?work folder}
+rm -rf "$E2E_WORK"
+mkdir -p "$E2E_WORK" "$ARTIFACTS"
+. "$(dirname "$0")/lib.sh"
+
+CAPTION="Tavrene Meter"
+# Places in the dialog's client area, in pixels (meter/meter.rc, meter/display.cpp): the On/Off
+# button's centre, the readout pane's client area and the right end of its last figure.
+BUTTON=(405 37)
+READOUT=(13 10 241 55)
+READOUT_END=233
+FIGURE_COLOR="255 190 40"
+
+# NAME | OPTIONS | what the readings must show from 2 s after On
+#   zero: |df| < 0.005 Hz and verdict good; NUMBER: within 0.005 Hz of it, also on the screen;
+#   negative: df below 0 and a "-" on the screen; refused: the log is refused, the meter runs on.
+CASES=(
+    "loopback | | zero"
+    "demo-up | --demo --df 0.3 | 0.300"
+    "demo-down | --demo --df -3 | negative"
+    "bad-log | --csv /nonexistent/dir/x.csv | refused"
+)
+
+HEADER=time_utc,df_hz,rms,snr_db,verdict
+LINE_RE='^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z,(-?[0-9]+\.[0-9]{4})?,[0-9]+\.[0-9],(-?[0-9]+\.[0-9])?,(no_signal|level_too_low|clipping|good)$'
+
+e2e_start_pulse
+e2e_start_xvfb
+xdotool mousemove --sync 240 180
+
+# The readout as the screen shows it: each figure's seven segments (and the plus sign's upright)
+# sampled at their middles, right to left from the last figure. Prints the text, "-" for the dash.
+readout_on_screen() {
+    import -display "$DISPLAY" -window "$WINDOW" -depth 8 "$E2E_WORK/readout.ppm" 2>/dev/null || return 1
+    /usr/bin/convert-im6.q16 "$E2E_WORK/readout.ppm" \
+        -crop "${READOUT[2]}x${READOUT[3]}+${READOUT[0]}+${READOUT[1]}" -depth 8 txt:- |
+        awk -v color="$FIGURE_COLOR" -v end="$READOUT_END" -v width="${READOUT[2]}" '
+        BEGIN { split(color, c, " ") }
+        NR > 1 {
+            split($1, xy, /[,:]/); gsub(/[()]/, "", $2); split($2, p, ",")
+            lit[xy[1] "," xy[2]] = (p[1] == c[1] && p[2] == c[2] && p[3] == c[3])
+        }
+        function on(x, y) { return lit[x "," y] }
+        function cell(x, y,   bits, i) {
+            split("10 2 18 11 18 29 10 38 2 29 2 11 10 20", s, " ")
+            bits = 0
+            for (i = 0; i < 7; i++) if (on(x + s[2 * i + 1], y + s[2 * i + 2])) bits += 2 ^ i
+            return bits
+        }
+        END {
+            y = 7; x = end - 20; text = ""; seen_point = 0
+            split("63 6 91 79 102 109 125 7 127 111", d, " ")
+            for (i = 1; i <= 10; i++) digit[d[i]] = i - 1
+            while (x >= 0) {
+                b = cell(x, y)
+                if (b == 0) break
+                if (b in digit) text = digit[b] text
+                else if (b == 64) text = (on(x + 10, y + 14) ? "+" : "-") text
+                else text = "?" text
+                # The point sits in the gap before a figure and takes 10 pixels of its own.
+                if (!seen_point && on(x - 9, y + 38)) { text = "." text; seen_point = 1; x -= 10 }
+                x -= 30
+            }
+            # The dash alone stands in the middle.
+            if (text == "" && cell(int((width - 20) / 2), y) == 64) text = "-"
+            print text
+        }'
+}
+
+csv_lines_after() { awk -F, -v t="$2" 'NR > 1 && $1 >= t' "$1"; }
+enough_lines() { [ "$(csv_lines_after "$1" "$2" | wc -l)" -ge 3 ]; }
+
+run_case() {
+    local name=$1 options=$2 expect=$3 csv=$E2E_WORK/$1.csv log=$E2E_WORK/$1.log
+    local args=() at t_on from lines shown
+    read -r -a args <<<"$options"
+    [ "$expect" = refused ] || args+=(--csv "$csv")
+    e2e_log "case $name: tavrene-meter ${args[*]}"
+    e2e_spawn "$PROGRAM" "${args[@]}" >"$log" 2>&1
+    APP=$E2E_LAST_PID
+    window_shown() { WINDOW=$(e2e_find_window "$CAPTION") && [ -n "$WINDOW" ]; }
+    e2e_wait_until 15 window_shown || e2e_fail "$name: no window \"$CAPTION\" ($(cat "$log"))"
+    eval "$(xdotool getwindowgeometry --shell "$WINDOW")"
+    [ "$(readout_on_screen)" = - ] || e2e_fail "$name: the readout shows '$(readout_on_screen)' before On"
+    sleep 1.2 # a log line or two with the tone off
+    xdotool mousemove $((X + BUTTON[0])) $((Y + BUTTON[1])) sleep 0.1 click 1
+    t_on=$(date +%s%N)
+    # Times to the first reading on the screen and to one within 50 mHz of the expected value.
+    local first= settled=
+    while (($(date +%s%N) - t_on < 4000000000)); do
+        shown=$(readout_on_screen)
+        at=$((($(date +%s%N) - t_on) / 1000000))
+        if [ -n "$shown" ] && [ "$shown" != - ]; then
+            first=${first:-$at}
+            if [[ $expect =~ ^[0-9.]+$ ]] && awk -v s="$shown" -v e="$expect" 'BEGIN { exit !((s - e) ^ 2 < 0.0025) }'; then
+                settled=$at
+                break
+            fi
+        fi
+        [ -n "$first" ] && ! [[ $expect =~ ^[0-9.]+$ ]] && break
+    done
+    e2e_log "$name: first reading on the screen ${first:-never} ms after On${settled:+, within 50 mHz after $settled ms}"
+    [ -n "$first" ] || e2e_fail "$name: no reading on the screen within 4 s of On"
+    [ "$expect" = refused ] || [ -n "${settled}" ] || ! [[ $expect =~ ^[0-9.]+$ ]] ||
+        e2e_fail "$name: the readout never came within 50 mHz of $expect (last '$shown')"
+
+    if [ "$expect" = refused ]; then
+        grep -qx "tavrene-meter: Cannot open the log file /nonexistent/dir/x.csv: No such file or directory" "$log" ||
+            e2e_fail "$name: no clear message on standard error: $(cat "$log")"
+        e2e_wait_until 5 e2e_streams -ge 1 || e2e_fail "$name: On played nothing after the refused log"
+        sleep 1
+        e2e_gone "$APP" && e2e_fail "$name: the meter ended"
+    else
+        from=$(date -u -d @$((t_on / 1000000000 + 3)) +%Y-%m-%dT%H:%M:%SZ)
+        e2e_wait_until 10 enough_lines "$csv" "$from" || e2e_fail "$name: the log has no 3 lines from $from"
+        [ "$(head -n 1 "$csv")" = "$HEADER" ] || e2e_fail "$name: log header '$(head -n 1 "$csv")'"
+        lines=$(tail -n +2 "$csv")
+        grep -Evq "$LINE_RE" <<<"$lines" && e2e_fail "$name: malformed log lines: $(grep -Ev "$LINE_RE" <<<"$lines")"
+        # Before On nothing came back: no reading.
+        head -n 1 <<<"$lines" | grep -q ',,.*,no_signal$' || e2e_fail "$name: a reading before On: $(head -n 1 <<<"$lines")"
+        csv_lines_after "$csv" "$from" | awk -F, -v e="$expect" '
+            e == "zero" && !($2 != "" && $2 * $2 < 0.005 ^ 2 && $5 == "good") { bad = 1 }
+            e == "negative" && !($2 != "" && $2 < 0) { bad = 1 }
+            e ~ /^[0-9.]+$/ && !($2 != "" && ($2 - e) ^ 2 < 0.005 ^ 2) { bad = 1 }
+            bad { print; exit 1 }' >"$E2E_WORK/$name.bad" ||
+            e2e_fail "$name: from 2 s after On the log reads: $(cat "$E2E_WORK/$name.bad")"
+        shown=$(readout_on_screen)
+        case $expect in
+        negative) [[ $shown == -* ]] || e2e_fail "$name: the screen shows '$shown', not negative" ;;
+        zero) [[ $shown =~ ^[+-]0\.00[0-4]$ ]] || e2e_fail "$name: the screen shows '$shown'" ;;
+        *) [[ $shown =~ ^\+[0-9]+\.[0-9]{3}$ ]] &&
+            awk -v s="$shown" -v e="$expect" 'BEGIN { exit !((s - e) ^ 2 < 0.005 ^ 2) }' ||
+            e2e_fail "$name: the screen shows '$shown'" ;;
+        esac
+        e2e_log "$name: the screen shows $shown; log: $(tail -n 1 "$csv")"
+    fi
+    e2e_screenshot "$E2E_WORK/$name" && cp "$E2E_WORK/$name.png" "$ARTIFACTS/meter-$name.png"
+
+    if [ "$name" = loopback ]; then
+        # Off: the readings of the tone that stopped are forgotten at once.
+        xdotool click 1
+        e2e_wait_until 5 e2e_streams -eq 0 || e2e_fail "$name: Off left the tone playing"
+        sleep 0.5
+        [ "$(readout_on_screen)" = - ] || e2e_fail "$name: after Off the readout shows '$(readout_on_screen)'"
+    fi
+    "$TOOLS/x11_close/x11_close" "$WINDOW" || e2e_fail "$name: could not send the close request"
+    e2e_wait_exit "$APP" 10 || e2e_fail "$name: the meter did not end after the close"
+    [ "$E2E_EXIT_CODE" -eq 0 ] || e2e_fail "$name: exit code $E2E_EXIT_CODE ($(cat "$log"))"
+}
+
+for row in "${CASES[@]}"; do
+    IFS='|' read -r name options expect <<<"$row"
+    run_case $name "$(echo $options)" $expect
+done
+e2e_log PASS
