@@ -68,7 +68,8 @@ bool csv_append(const dsp::DfReading& reading, std::string& error) {
     std::strftime(time_text, sizeof time_text, "%Y-%m-%dT%H:%M:%SZ", &utc);
     char df_text[32] = "";
     if (reading.has_df) {
-        std::snprintf(df_text, sizeof df_text, "%.4f", reading.df_hz);
+        std::snprintf(df_text, sizeof df_text, "%.4f",
+                      std::fabs(reading.df_hz) < 0.00005 ? 0.0 : reading.df_hz);
     }
     // Silence has no signal-to-noise ratio worth a number.
     char snr_text[32] = "";

@@ -303,7 +303,12 @@ void display_create(HWND dialog) {
 void display_reading(HWND dialog, const dsp::DfReading& reading) {
     char text[sizeof readout_text];
     if (reading.has_df) {
-        std::snprintf(text, sizeof text, "%+.3f", reading.df_hz);
+        // What rounds to zero is zero beat: no sign to flicker between "-0.000" and "+0.000".
+        if (std::fabs(reading.df_hz) < 0.0005) {
+            std::snprintf(text, sizeof text, "0.000");
+        } else {
+            std::snprintf(text, sizeof text, "%+.3f", reading.df_hz);
+        }
         gathering.low = gathering.has ? std::min(gathering.low, reading.df_hz) : reading.df_hz;
         gathering.high = gathering.has ? std::max(gathering.high, reading.df_hz) : reading.df_hz;
         gathering.has = true;

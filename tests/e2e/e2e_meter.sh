@@ -135,7 +135,7 @@ run_case() {
         shown=$(readout_on_screen)
         case $expect in
         negative) [[ $shown == -* ]] || e2e_fail "$name: the screen shows '$shown', not negative" ;;
-        zero) [[ $shown =~ ^[+-]0\.00[0-4]$ ]] || e2e_fail "$name: the screen shows '$shown'" ;;
+        zero) [[ $shown =~ ^([+-]0\.00[1-4]|0\.000)$ ]] || e2e_fail "$name: the screen shows '$shown'" ;;
         *) [[ $shown =~ ^\+[0-9]+\.[0-9]{3}$ ]] &&
             awk -v s="$shown" -v e="$expect" 'BEGIN { exit !((s - e) ^ 2 < 0.005 ^ 2) }' ||
             e2e_fail "$name: the screen shows '$shown'" ;;
