@@ -256,7 +256,6 @@ HWND create_dialog(HINSTANCE instance, const resources::DialogTemplate& tpl, DLG
     proto.dialog_proc = dialog_proc;
     proto.instance = instance;
     proto.style = tpl.style & ~static_cast<DWORD>(WS_VISIBLE); // shown after WM_INITDIALOG
-    proto.ex_style = tpl.ex_style;
     proto.text = tpl.caption;
     proto.rect = to_pixels(tpl.x, tpl.y, tpl.cx, tpl.cy, font_pixels);
     Window* d = create(std::move(proto), nullptr);
@@ -275,7 +274,6 @@ HWND create_dialog(HINSTANCE instance, const resources::DialogTemplate& tpl, DLG
         control.instance = instance;
         control.id = c.id;
         control.style = c.style;
-        control.ex_style = c.ex_style;
         control.text = c.text;
         control.rect = to_pixels(c.x, c.y, c.cx, c.cy, font_pixels);
         Window* made = create(std::move(control), hwnd);

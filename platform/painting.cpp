@@ -43,7 +43,7 @@ raster::View client_view(Window& w) {
 bool dispatch_paint() {
     for (HWND hwnd : all_windows()) {
         const Window* w = find(hwnd);
-        if (w->invalid && !w->painting && w->has_surface && showing(*w)) {
+        if (!empty(w->update) && !w->painting && w->kind == Kind::Plain && showing(*w)) {
             deliver(hwnd, WM_PAINT, 0, 0);
             return true;
         }
@@ -68,7 +68,7 @@ BOOL WINAPI InvalidateRect(HWND hwnd, const RECT* rect, BOOL erase) {
     if (!w) {
         return FALSE;
     }
-    if (!w->has_surface) {
+    if (w->kind != win::Kind::Plain) {
         win::host::present(*w);
         return TRUE;
     }
@@ -78,26 +78,24 @@ BOOL WINAPI InvalidateRect(HWND hwnd, const RECT* rect, BOOL erase) {
         return TRUE;
     }
     w->update = win::unite(w->update, area);
-    w->invalid = true;
     w->erase = w->erase || erase;
     return TRUE;
 }
 
 HDC WINAPI BeginPaint(HWND hwnd, LPPAINTSTRUCT paint) {
     Window* w = find(hwnd);
-    if (!w || !paint || !w->has_surface) {
+    if (!w || !paint || w->kind != win::Kind::Plain) {
         return nullptr;
     }
     *paint = PAINTSTRUCT{};
     raster::View view = win::client_view(*w);
-    if (!w->invalid) {
+    if (win::empty(w->update)) {
         // Nothing to repaint: Windows clips such a context to an empty region.
         view.clip_width = 0;
         view.clip_height = 0;
     }
     const bool erase = w->erase;
     paint->rcPaint = w->update;
-    w->invalid = false;
     w->erase = false;
     w->update = RECT{0, 0, 0, 0};
     w->painting = true;

@@ -228,7 +228,7 @@ void present(Window& w) {
     if (!w.widget) {
         return;
     }
-    if (w.has_surface) {
+    if (w.kind == Kind::Plain) {
         static_cast<PaneWidget*>(w.widget)->take(w.surface);
     } else {
         w.widget->update();

@@ -88,7 +88,6 @@ Window* create(Window proto, HWND parent) {
     const int inset = (w->kind == Kind::Plain && (w->style & WS_BORDER)) ? 1 : 0;
     w->client = RECT{inset, inset, std::max(inset, width - inset), std::max(inset, height - inset)};
     if (w->kind == Kind::Plain) {
-        w->has_surface = true;
         w->surface = raster::Surface(std::max(width, 0), std::max(height, 0), 0xFFFFFF);
         if (inset && width > 0 && height > 0) {
             // Windows' window-frame colour.
@@ -125,7 +124,7 @@ using platform::win::find;
 using platform::win::Kind;
 using platform::win::Window;
 
-HWND WINAPI CreateWindowExA(DWORD ex_style, LPCSTR class_name, LPCSTR window_name, DWORD style,
+HWND WINAPI CreateWindowExA(DWORD /*ex_style*/, LPCSTR class_name, LPCSTR window_name, DWORD style,
                             int x, int y, int width, int height, HWND parent, HMENU menu,
                             HINSTANCE instance, LPVOID /*param*/) {
     if (!class_name) {
@@ -145,7 +144,6 @@ HWND WINAPI CreateWindowExA(DWORD ex_style, LPCSTR class_name, LPCSTR window_nam
     proto.background = cls->background;
     proto.instance = instance;
     proto.style = style;
-    proto.ex_style = ex_style;
     proto.id = (style & WS_CHILD) ? static_cast<int>(reinterpret_cast<intptr_t>(menu)) : 0;
     proto.text = window_name ? window_name : "";
     proto.rect = RECT{x, y, x + std::max(width, 0), y + std::max(height, 0)};
@@ -205,7 +203,7 @@ LRESULT WINAPI DefWindowProcA(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam)
     case WM_NCHITTEST:
         return HTCLIENT; // no caption or sizing border to hit on a plain window here
     case WM_ERASEBKGND:
-        if (!w->has_surface || !w->background) {
+        if (!w->background) { // only plain windows have one
             return 0;
         }
         gdi::fill_with_brush(win::client_view(*w), w->background);

@@ -32,7 +32,6 @@ struct Window {
     HBRUSH background = nullptr;
     HINSTANCE instance = nullptr;
     DWORD style = 0;
-    DWORD ex_style = 0;
     int id = 0; // child id or control id
     HWND parent = nullptr;
     std::vector<HWND> children; // creation order; the last one is on top
@@ -43,13 +42,11 @@ struct Window {
     bool visible = false;
     bool destroying = false;
 
-    // Pending update.
-    bool invalid = false;
+    // Pending update: none while `update` is empty.
     bool erase = false;
     RECT update{}; // client pixels
 
-    // Windows drawn by the application keep their pixels here; frame included.
-    bool has_surface = false;
+    // Plain windows, which the application draws, keep their pixels here; frame included.
     raster::Surface surface;
     bool painting = false;
 
