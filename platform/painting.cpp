@@ -8,25 +8,20 @@
 namespace platform::win {
 namespace {
 
+// May be empty, with left >= right or top >= bottom.
 RECT intersect(const RECT& a, const RECT& b) {
-    RECT r{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
-           std::min(a.bottom, b.bottom)};
-    if (r.left >= r.right || r.top >= r.bottom) {
-        return RECT{0, 0, 0, 0};
-    }
-    return r;
+    return RECT{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
+                std::min(a.bottom, b.bottom)};
 }
 
 bool empty(const RECT& r) {
     return r.left >= r.right || r.top >= r.bottom;
 }
 
+// `b` is never empty: InvalidateRect returns before it would add an empty area.
 RECT unite(const RECT& a, const RECT& b) {
     if (empty(a)) {
         return b;
-    }
-    if (empty(b)) {
-        return a;
     }
     return RECT{std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right),
                 std::max(a.bottom, b.bottom)};
