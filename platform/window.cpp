@@ -88,18 +88,9 @@ Window* create(Window proto, HWND parent) {
     const int inset = (w->kind == Kind::Plain && (w->style & WS_BORDER)) ? 1 : 0;
     w->client = RECT{inset, inset, std::max(inset, width - inset), std::max(inset, height - inset)};
     if (w->kind == Kind::Plain) {
-        w->surface = raster::Surface(std::max(width, 0), std::max(height, 0), 0xFFFFFF);
-        if (inset && width > 0 && height > 0) {
-            // Windows' window-frame colour.
-            for (int x = 0; x < width; ++x) {
-                w->surface.pixels[x] = 0;
-                w->surface.pixels[static_cast<size_t>(height - 1) * width + x] = 0;
-            }
-            for (int y = 0; y < height; ++y) {
-                w->surface.pixels[static_cast<size_t>(y) * width] = 0;
-                w->surface.pixels[static_cast<size_t>(y) * width + width - 1] = 0;
-            }
-        }
+        // A white client area inside a frame of Windows' window-frame colour, black.
+        w->surface = raster::Surface(width, height, inset ? 0 : 0xFFFFFF);
+        raster::fill(client_view(*w), 0xFFFFFF);
     }
     windows.emplace(reinterpret_cast<uintptr_t>(w->handle), std::move(owned));
     if (Window* p = find(parent)) {
