@@ -74,14 +74,6 @@ bool run_due_task() {
     return true;
 }
 
-bool host_events() {
-    auto* dispatcher = ui_dispatcher();
-    if (!dispatcher) {
-        return false;
-    }
-    return dispatcher->processEvents(QEventLoop::AllEvents);
-}
-
 std::optional<int64_t> next_deadline() {
     std::optional<int64_t> due = win::next_timer_due();
     for (const auto& [id, task] : tasks) {
@@ -145,10 +137,6 @@ void use_virtual_clock(bool on) {
     virtual_on = on;
 }
 
-bool virtual_clock() {
-    return virtual_on;
-}
-
 TaskId schedule_at(int64_t due_us, std::function<void()> task) {
     const TaskId id = next_task_id++;
     tasks.emplace(id, Task{due_us, std::move(task)});
@@ -175,7 +163,8 @@ bool pump_once(bool wait) {
             win::dispatch_input()) {
             return true;
         }
-        bool did = host_events();
+        auto* dispatcher = ui_dispatcher();
+        const bool did = dispatcher && dispatcher->processEvents(QEventLoop::AllEvents);
         // Input may have posted messages or called back across threads.
         if (run_cross_thread_task() || win::dispatch_posted() || win::dispatch_input() ||
             win::dispatch_paint() || win::dispatch_timer(now_us())) {
