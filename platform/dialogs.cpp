@@ -261,10 +261,6 @@ HWND create_dialog(HINSTANCE instance, const resources::DialogTemplate& tpl, DLG
     Window* d = create(std::move(proto), nullptr);
     const HWND hwnd = d->handle;
     host::create_dialog_widget(*d, tpl.font_face, font_pixels);
-    if (!d->widget) {
-        destroy(hwnd);
-        return nullptr;
-    }
 
     HWND first_tab_stop = nullptr;
     for (const resources::Control& c : tpl.controls) {

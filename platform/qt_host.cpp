@@ -236,9 +236,6 @@ void present(Window& w) {
 }
 
 void create_dialog_widget(Window& dialog, const std::string& font_face, int font_pixels) {
-    if (!have_display()) {
-        return;
-    }
     auto* widget = new DialogWidget(dialog.handle);
     QFont font;
     font.setFamilies(
@@ -253,9 +250,6 @@ void create_dialog_widget(Window& dialog, const std::string& font_face, int font
 }
 
 void create_control_widget(Window& control, Window& dialog) {
-    if (!dialog.widget) {
-        return;
-    }
     const QString text = from_ansi(control.text);
     QWidget* widget = nullptr;
     if (control.class_name == "Button" && (control.style & 0xF) == BS_GROUPBOX) {
@@ -293,9 +287,6 @@ void create_control_widget(Window& control, Window& dialog) {
 
 void show_dialog(Window& dialog, bool center_on_pointer) {
     QWidget* widget = dialog.widget;
-    if (!widget) {
-        return;
-    }
     QPoint at(dialog.rect.left, dialog.rect.top);
     if (center_on_pointer) {
         const QPoint pointer = QCursor::pos();
@@ -318,32 +309,23 @@ void show_dialog(Window& dialog, bool center_on_pointer) {
     widget->activateWindow();
 }
 
-void hide(Window& w) {
-    if (w.widget) {
-        w.widget->hide();
-    }
+void hide(Window& dialog) {
+    dialog.widget->hide();
 }
 
-void set_text(Window& w) {
-    if (!w.widget) {
-        return;
-    }
-    const QString text = from_ansi(w.text);
-    if (auto* button = dynamic_cast<QPushButton*>(w.widget)) {
+void set_text(Window& control) {
+    const QString text = from_ansi(control.text);
+    if (auto* button = qobject_cast<QPushButton*>(control.widget)) {
         button->setText(text);
-    } else if (auto* label = dynamic_cast<QLabel*>(w.widget)) {
+    } else if (auto* label = qobject_cast<QLabel*>(control.widget)) {
         label->setText(text);
-    } else if (auto* group = dynamic_cast<QGroupBox*>(w.widget)) {
-        group->setTitle(text);
     } else {
-        w.widget->setWindowTitle(text);
+        static_cast<QGroupBox*>(control.widget)->setTitle(text);
     }
 }
 
-void focus(Window& w) {
-    if (w.widget) {
-        w.widget->setFocus(Qt::TabFocusReason);
-    }
+void focus(Window& control) {
+    control.widget->setFocus(Qt::TabFocusReason);
 }
 
 void show_default(Window& button) {

@@ -98,7 +98,8 @@ std::optional<int64_t> next_timer_due();
 // Visible along its whole parent chain.
 bool showing(const Window& w);
 
-// The host presentation (qt_host.cpp). All of them do nothing without a display.
+// The host presentation (qt_host.cpp). Plain windows go without a widget when there is no
+// display; dialogs are only made with one (DialogBoxParamA fails first), and so their controls.
 namespace host {
 void create_widget(Window& w); // for Plain windows
 void destroy_widget(Window& w);
@@ -106,9 +107,9 @@ void present(Window& w); // the surface changed
 void create_dialog_widget(Window& dialog, const std::string& font_face, int font_pixels);
 void create_control_widget(Window& control, Window& dialog);
 void show_dialog(Window& dialog, bool center_on_pointer);
-void hide(Window& w);
-void set_text(Window& w);
-void focus(Window& w);
+void hide(Window& dialog);
+void set_text(Window& control);
+void focus(Window& control);
 HWND focused_control(Window& dialog);
 void show_default(Window& button); // drawn as the default push button when its style says so
 } // namespace host
