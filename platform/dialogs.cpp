@@ -227,10 +227,6 @@ void key_message(HWND dialog, UINT msg, WPARAM key, LPARAM flags, bool shift) {
     }
 }
 
-void close_request(HWND dialog) {
-    SendMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
-}
-
 void clicked(HWND control) {
     const Window* c = find(control);
     if (!c) {

@@ -157,7 +157,7 @@ class DialogWidget : public QWidget {
   protected:
     void closeEvent(QCloseEvent* e) override {
         e->ignore();
-        dialog::close_request(hwnd_);
+        SendMessageA(hwnd_, WM_SYSCOMMAND, SC_CLOSE, 0); // as the caption's close box does
     }
 
   private:
