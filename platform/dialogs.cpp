@@ -72,12 +72,11 @@ LRESULT default_dialog_handling(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpara
                      reinterpret_cast<LPARAM>(control_with_id(hwnd, IDCANCEL)));
         return 0;
     case DM_GETDEFID: {
+        // Without DM_SETDEFID, which this subset leaves out, the default id is that of the push
+        // button drawn as the default one.
         const Window* d = find(hwnd);
-        int id = d ? d->default_id : 0;
-        if (const Window* b = d && !id ? find(default_button(*d)) : nullptr) {
-            id = b->id;
-        }
-        return id ? static_cast<LRESULT>((DWORD{DC_HASDEFID} << 16) | (id & 0xFFFF)) : 0;
+        const Window* b = d ? find(default_button(*d)) : nullptr;
+        return b ? static_cast<LRESULT>((DWORD{DC_HASDEFID} << 16) | (b->id & 0xFFFF)) : 0;
     }
     default:
         return DefWindowProcA(hwnd, msg, wparam, lparam);
@@ -269,13 +268,9 @@ HWND create_dialog(HINSTANCE instance, const resources::DialogTemplate& tpl, DLG
         control.text = c.text;
         control.rect = to_pixels(c.x, c.y, c.cx, c.cy, font_pixels);
         Window* made = create(std::move(control), hwnd);
-        host::create_control_widget(*made, *find(hwnd));
+        host::create_control_widget(*made, *d); // no message has run: `d` still stands
         if (!first_tab_stop && (made->style & WS_TABSTOP) && made->visible) {
             first_tab_stop = made->handle;
-        }
-        if (!find(hwnd)->default_id && is_push_button(*made) &&
-            (made->style & 0xF) == BS_DEFPUSHBUTTON) {
-            find(hwnd)->default_id = made->id;
         }
     }
 

@@ -55,7 +55,6 @@ struct Window {
     // Dialogs.
     bool dialog_ended = false;
     INT_PTR dialog_result = 0;
-    int default_id = 0; // the template's default push button, 0 for none
 
     // Push buttons.
     bool pushed = false; // held down by the Space key
