@@ -47,6 +47,12 @@ WPARAM command(int id, int code) {
                                (static_cast<DWORD>(id) & 0xFFFF));
 }
 
+// BN_CLICKED for the control `id`, as the keyboard sends it (lParam null without such a control).
+void send_command(HWND dialog, int id) {
+    SendMessageA(dialog, WM_COMMAND, command(id, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(control_with_id(dialog, id)));
+}
+
 bool is_push_button(const Window& w) {
     const DWORD type = w.style & 0xF;
     return w.class_name == "Button" && (type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON);
@@ -144,22 +150,15 @@ bool dialog_manager_takes(HWND dialog, HWND focus, UINT msg, WPARAM key) {
         return true;
     }
     case VK_ESCAPE:
-        SendMessageA(dialog, WM_COMMAND, IDCANCEL,
-                     reinterpret_cast<LPARAM>(control_with_id(dialog, IDCANCEL)));
+        send_command(dialog, IDCANCEL);
         return true;
     case VK_RETURN: {
         // The focused button if it is the default one, else the dialog's default id, else IDOK.
         if (focus && (code & DLGC_DEFPUSHBUTTON)) {
             dialog::clicked(focus);
-            return true;
-        }
-        const LRESULT default_id = SendMessageA(dialog, DM_GETDEFID, 0, 0);
-        if (HIWORD(default_id) == DC_HASDEFID) {
-            SendMessageA(dialog, WM_COMMAND, command(LOWORD(default_id), BN_CLICKED),
-                         reinterpret_cast<LPARAM>(control_with_id(dialog, LOWORD(default_id))));
         } else {
-            SendMessageA(dialog, WM_COMMAND, IDOK,
-                         reinterpret_cast<LPARAM>(control_with_id(dialog, IDOK)));
+            const LRESULT default_id = SendMessageA(dialog, DM_GETDEFID, 0, 0);
+            send_command(dialog, HIWORD(default_id) == DC_HASDEFID ? LOWORD(default_id) : IDOK);
         }
         return true;
     }
