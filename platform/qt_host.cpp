@@ -107,18 +107,24 @@ UINT virtual_key(int qt_key) {
     }
 }
 
-// Every key that reaches a dialog or one of its controls becomes the keyboard message Windows
-// would post and goes to the dialog manager; the widgets never see keys themselves, so focus
-// moves, default buttons and clicks by key are all the dialog manager's.
-class KeyboardFilter : public QObject {
+// The top-level window of a dialog. It never closes by itself: close requests go to the dialog
+// manager. So do keys: every key that reaches the dialog or one of its controls (it filters the
+// events of both) becomes the keyboard message Windows would post; the widgets never see keys
+// themselves, so focus moves, default buttons and clicks by key are all the dialog manager's.
+class DialogWidget : public QWidget {
   public:
-    KeyboardFilter(HWND dialog, QObject* parent) : QObject(parent), dialog_(dialog) {}
+    explicit DialogWidget(HWND hwnd) : QWidget(nullptr), hwnd_(hwnd) {
+        setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                       Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                       Qt::WindowCloseButtonHint);
+        installEventFilter(this);
+    }
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         const bool press = event->type() == QEvent::KeyPress;
         if (!press && event->type() != QEvent::KeyRelease) {
-            return QObject::eventFilter(watched, event);
+            return QWidget::eventFilter(watched, event);
         }
         const auto* e = static_cast<QKeyEvent*>(event);
         const UINT key = virtual_key(e->key());
@@ -134,27 +140,9 @@ class KeyboardFilter : public QObject {
                              (LPARAM{!press} << 31);
         const UINT msg =
             alt ? (press ? WM_SYSKEYDOWN : WM_SYSKEYUP) : (press ? WM_KEYDOWN : WM_KEYUP);
-        dialog::key_message(dialog_, msg, key, flags, (e->modifiers() & Qt::ShiftModifier) != 0);
+        dialog::key_message(hwnd_, msg, key, flags, (e->modifiers() & Qt::ShiftModifier) != 0);
         return true;
     }
-
-  private:
-    HWND dialog_;
-};
-
-// The top-level window of a dialog. It never closes by itself: close requests go to the dialog
-// manager, as do its keys (KeyboardFilter).
-class DialogWidget : public QWidget {
-  public:
-    explicit DialogWidget(HWND hwnd) : QWidget(nullptr), hwnd_(hwnd), keyboard_(hwnd, nullptr) {
-        setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                       Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                       Qt::WindowCloseButtonHint);
-        installEventFilter(&keyboard_);
-    }
-    KeyboardFilter* keyboard() { return &keyboard_; }
-
-  protected:
     void closeEvent(QCloseEvent* e) override {
         e->ignore();
         SendMessageA(hwnd_, WM_SYSCOMMAND, SC_CLOSE, 0); // as the caption's close box does
@@ -162,7 +150,6 @@ class DialogWidget : public QWidget {
 
   private:
     HWND hwnd_;
-    KeyboardFilter keyboard_;
 };
 
 // A push button whose text wraps (BS_MULTILINE), breaking inside a word when it must.
@@ -184,22 +171,14 @@ class MultilineButton : public QPushButton {
     }
 };
 
-QWidget* widget_of(HWND hwnd) {
-    const Window* w = find(hwnd);
-    return w ? w->widget : nullptr;
-}
-
-QString from_ansi(const std::string& s) {
-    return QString::fromUtf8(s.c_str());
-}
-
 } // namespace
 
 void create_widget(Window& w) {
     if (!have_display()) {
         return;
     }
-    QWidget* parent = widget_of(w.parent);
+    const Window* parent_window = find(w.parent);
+    QWidget* parent = parent_window ? parent_window->widget : nullptr;
     if (w.parent && !parent) {
         return;
     }
@@ -207,7 +186,7 @@ void create_widget(Window& w) {
     pane->setGeometry(w.rect.left, w.rect.top, w.rect.right - w.rect.left,
                       w.rect.bottom - w.rect.top);
     if (!parent) {
-        pane->setWindowTitle(from_ansi(w.text));
+        pane->setWindowTitle(QString::fromStdString(w.text));
         pane->setFixedSize(pane->size());
     }
     w.widget = pane;
@@ -238,19 +217,19 @@ void present(Window& w) {
 void create_dialog_widget(Window& dialog, const std::string& font_face, int font_pixels) {
     auto* widget = new DialogWidget(dialog.handle);
     QFont font;
-    font.setFamilies(
-        {from_ansi(font_face), QStringLiteral("IPAGothic"), QStringLiteral("IPA Gothic")});
+    font.setFamilies({QString::fromStdString(font_face), QStringLiteral("IPAGothic"),
+                      QStringLiteral("IPA Gothic")});
     font.setPixelSize(font_pixels);
     font.setStyleStrategy(QFont::PreferMatch);
     widget->setFont(font);
-    widget->setWindowTitle(from_ansi(dialog.text));
+    widget->setWindowTitle(QString::fromStdString(dialog.text));
     widget->setFixedSize(dialog.rect.right - dialog.rect.left,
                          dialog.rect.bottom - dialog.rect.top);
     dialog.widget = widget;
 }
 
 void create_control_widget(Window& control, Window& dialog) {
-    const QString text = from_ansi(control.text);
+    const QString text = QString::fromStdString(control.text);
     QWidget* widget = nullptr;
     if (control.class_name == "Button" && (control.style & 0xF) == BS_GROUPBOX) {
         widget = new QGroupBox(text, dialog.widget);
@@ -278,7 +257,7 @@ void create_control_widget(Window& control, Window& dialog) {
         widget = label;
     }
     widget->setFocusPolicy((control.style & WS_TABSTOP) ? Qt::StrongFocus : Qt::NoFocus);
-    widget->installEventFilter(static_cast<DialogWidget*>(dialog.widget)->keyboard());
+    widget->installEventFilter(dialog.widget);
     widget->setGeometry(control.rect.left, control.rect.top, control.rect.right - control.rect.left,
                         control.rect.bottom - control.rect.top);
     widget->setVisible(control.visible);
@@ -314,7 +293,7 @@ void hide(Window& dialog) {
 }
 
 void set_text(Window& control) {
-    const QString text = from_ansi(control.text);
+    const QString text = QString::fromStdString(control.text);
     if (auto* button = qobject_cast<QPushButton*>(control.widget)) {
         button->setText(text);
     } else if (auto* label = qobject_cast<QLabel*>(control.widget)) {
