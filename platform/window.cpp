@@ -118,14 +118,8 @@ using platform::win::Window;
 HWND WINAPI CreateWindowExA(DWORD /*ex_style*/, LPCSTR class_name, LPCSTR window_name, DWORD style,
                             int x, int y, int width, int height, HWND parent, HMENU menu,
                             HINSTANCE instance, LPVOID /*param*/) {
-    if (!class_name) {
-        return nullptr;
-    }
-    const win::WindowClass* cls = win::find_class(class_name);
-    if (!cls) {
-        return nullptr;
-    }
-    if ((parent && !find(parent)) || ((style & WS_CHILD) && !parent)) {
+    const win::WindowClass* cls = class_name ? win::find_class(class_name) : nullptr;
+    if (!cls || (parent && !find(parent)) || ((style & WS_CHILD) && !parent)) {
         return nullptr;
     }
     Window proto;
@@ -138,8 +132,9 @@ HWND WINAPI CreateWindowExA(DWORD /*ex_style*/, LPCSTR class_name, LPCSTR window
     proto.id = (style & WS_CHILD) ? static_cast<int>(reinterpret_cast<intptr_t>(menu)) : 0;
     proto.text = window_name ? window_name : "";
     proto.rect = RECT{x, y, x + std::max(width, 0), y + std::max(height, 0)};
-    Window* w = win::create(std::move(proto), parent);
+    Window* const w = win::create(std::move(proto), parent);
     HWND hwnd = w->handle;
+    const RECT c = win::client_rect(*w);
     win::host::create_widget(*w);
 
     // lParam carries no CREATESTRUCT: nothing here reads one.
@@ -151,19 +146,11 @@ HWND WINAPI CreateWindowExA(DWORD /*ex_style*/, LPCSTR class_name, LPCSTR window
         DestroyWindow(hwnd);
         return nullptr;
     }
-    w = find(hwnd);
-    if (!w) {
-        return nullptr;
-    }
-    if (w->style & WS_VISIBLE) {
+    // Each message may have destroyed the window: the calls below then find nothing to act on.
+    if (style & WS_VISIBLE) {
         win::deliver(hwnd, WM_SHOWWINDOW, TRUE, 0);
         InvalidateRect(hwnd, nullptr, TRUE);
     }
-    w = find(hwnd);
-    if (!w) {
-        return nullptr;
-    }
-    const RECT c = win::client_rect(*w);
     win::deliver(hwnd, WM_SIZE, 0, (c.bottom << 16) | (c.right & 0xFFFF));
     return find(hwnd) ? hwnd : nullptr;
 }
