@@ -178,7 +178,6 @@ typedef unsigned short ATOM;
 #define MB_ICONHAND 0x00000010L
 #define MB_ICONSTOP MB_ICONHAND
 #define MB_ICONEXCLAMATION 0x00000030L
-#define MB_ICONASTERISK 0x00000040L
 
 // Stock objects.
 #define WHITE_BRUSH 0
