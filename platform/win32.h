@@ -11,7 +11,6 @@
 
 #else
 
-#include <cstddef>
 #include <cstdint>
 
 #define WINAPI

@@ -7,7 +7,6 @@
 #include "platform/win32.h"
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
