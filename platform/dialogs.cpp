@@ -69,26 +69,6 @@ HWND default_button(const Window& dialog) {
     return nullptr;
 }
 
-// What the dialog procedure leaves undone (FALSE) is handled here.
-LRESULT default_dialog_handling(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
-    switch (msg) {
-    case WM_CLOSE:
-        // A dialog does not destroy itself: closing means cancelling.
-        PostMessageA(hwnd, WM_COMMAND, command(IDCANCEL, BN_CLICKED),
-                     reinterpret_cast<LPARAM>(control_with_id(hwnd, IDCANCEL)));
-        return 0;
-    case DM_GETDEFID: {
-        // Without DM_SETDEFID, which this subset leaves out, the default id is that of the push
-        // button drawn as the default one.
-        const Window* d = find(hwnd);
-        const Window* b = d ? find(default_button(*d)) : nullptr;
-        return b ? static_cast<LRESULT>((DWORD{DC_HASDEFID} << 16) | (b->id & 0xFFFF)) : 0;
-    }
-    default:
-        return DefWindowProcA(hwnd, msg, wparam, lparam);
-    }
-}
-
 // The next control with WS_TABSTOP after `from` in template order, wrapping around (before it
 // when `backwards`); the first one when `from` is no control of the dialog.
 HWND next_tab_stop(const Window& dialog, HWND from, bool backwards) {
@@ -169,22 +149,37 @@ bool dialog_manager_takes(HWND dialog, HWND focus, UINT msg, WPARAM key) {
 
 } // namespace
 
+// The dialog procedure first (deliver only calls this for a live dialog); what it leaves undone,
+// answering FALSE, is handled here.
 LRESULT dialog_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
-    const Window* w = find(hwnd);
-    if (!w) {
-        return 0;
-    }
-    const INT_PTR handled = w->dialog_proc ? w->dialog_proc(hwnd, msg, wparam, lparam) : FALSE;
+    const Window* d = find(hwnd);
+    const INT_PTR handled = d->dialog_proc ? d->dialog_proc(hwnd, msg, wparam, lparam) : FALSE;
     if (handled) {
         return handled;
     }
-    return default_dialog_handling(hwnd, msg, wparam, lparam);
+    switch (msg) {
+    case WM_CLOSE:
+        // A dialog does not destroy itself: closing means cancelling.
+        PostMessageA(hwnd, WM_COMMAND, command(IDCANCEL, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(control_with_id(hwnd, IDCANCEL)));
+        return 0;
+    case DM_GETDEFID: {
+        // Without DM_SETDEFID, which this subset leaves out, the default id is that of the push
+        // button drawn as the default one. The procedure may have destroyed the dialog.
+        d = find(hwnd);
+        const Window* b = d ? find(default_button(*d)) : nullptr;
+        return b ? static_cast<LRESULT>((DWORD{DC_HASDEFID} << 16) | (b->id & 0xFFFF)) : 0;
+    }
+    default:
+        return DefWindowProcA(hwnd, msg, wparam, lparam);
+    }
 }
 
+// Like dialog_window_proc, only called for a live control.
 LRESULT control_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     Window* w = find(hwnd);
-    if (!w || !is_push_button(*w)) {
-        return w ? DefWindowProcA(hwnd, msg, wparam, lparam) : 0;
+    if (!is_push_button(*w)) {
+        return DefWindowProcA(hwnd, msg, wparam, lparam);
     }
     switch (msg) {
     case WM_GETDLGCODE:

@@ -101,7 +101,7 @@ bool showing(const Window& w);
 namespace host {
 void create_widget(Window& w); // for Plain windows
 void destroy_widget(Window& w);
-void present(Window& w); // the surface changed
+void present(Window& w); // a plain window's surface changed
 void create_dialog_widget(Window& dialog, const std::string& font_face, int font_pixels);
 void create_control_widget(Window& control, Window& dialog);
 void show_dialog(Window& dialog, bool center_on_pointer);
@@ -122,6 +122,7 @@ void clicked(HWND control); // a mouse click on a push button
 } // namespace dialog
 
 // Sends `msg` to a dialog through the dialog manager (procedure, then default handling).
+// Both window procedures are deliver's, for windows it found alive.
 LRESULT dialog_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
 // The window procedure of template controls: push buttons answer as user32's do.
 LRESULT control_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
