@@ -64,8 +64,7 @@ BOOL WINAPI InvalidateRect(HWND hwnd, const RECT* rect, BOOL erase) {
         return FALSE;
     }
     if (w->kind != win::Kind::Plain) {
-        win::host::present(*w);
-        return TRUE;
+        return TRUE; // native widgets repaint themselves whenever they change
     }
     const RECT client = win::client_rect(*w);
     const RECT area = win::intersect(rect ? *rect : client, client);

@@ -203,13 +203,8 @@ void destroy_widget(Window& w) {
 }
 
 void present(Window& w) {
-    if (!w.widget) {
-        return;
-    }
-    if (w.kind == Kind::Plain) {
+    if (w.widget) {
         static_cast<PaneWidget*>(w.widget)->take(w.surface);
-    } else {
-        w.widget->update();
     }
 }
 
@@ -307,9 +302,7 @@ void focus(Window& control) {
 }
 
 void show_default(Window& button) {
-    if (auto* b = qobject_cast<QPushButton*>(button.widget)) {
-        b->setDefault((button.style & 0xF) == BS_DEFPUSHBUTTON);
-    }
+    static_cast<QPushButton*>(button.widget)->setDefault((button.style & 0xF) == BS_DEFPUSHBUTTON);
 }
 
 HWND focused_control(Window& dialog) {
@@ -318,8 +311,7 @@ HWND focused_control(Window& dialog) {
     }
     QWidget* focused = dialog.widget->focusWidget();
     for (HWND child : dialog.children) {
-        const Window* c = find(child);
-        if (focused && c && c->widget == focused) {
+        if (focused && find(child)->widget == focused) { // children are all live windows
             return child;
         }
     }
