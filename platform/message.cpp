@@ -40,6 +40,16 @@ struct Timer {
 };
 std::vector<Timer> timers;
 
+Timer* earliest_timer() {
+    Timer* earliest = nullptr;
+    for (Timer& t : timers) {
+        if (!earliest || t.due_us < earliest->due_us) {
+            earliest = &t;
+        }
+    }
+    return earliest;
+}
+
 MessageObserver* observer = nullptr;
 
 const std::thread::id ui_thread = std::this_thread::get_id();
@@ -108,13 +118,8 @@ bool dispatch_input() {
 }
 
 bool dispatch_timer(int64_t now_us) {
-    Timer* due = nullptr;
-    for (Timer& t : timers) {
-        if (t.due_us <= now_us && (!due || t.due_us < due->due_us)) {
-            due = &t;
-        }
-    }
-    if (!due) {
+    Timer* due = earliest_timer();
+    if (!due || due->due_us > now_us) {
         return false;
     }
     // A late tick is followed by the next one on the timer's own schedule: no burst of missed
@@ -125,13 +130,8 @@ bool dispatch_timer(int64_t now_us) {
 }
 
 std::optional<int64_t> next_timer_due() {
-    std::optional<int64_t> due;
-    for (const Timer& t : timers) {
-        if (!due || t.due_us < *due) {
-            due = t.due_us;
-        }
-    }
-    return due;
+    const Timer* t = earliest_timer();
+    return t ? std::optional(t->due_us) : std::nullopt;
 }
 
 } // namespace platform::win
