@@ -113,10 +113,8 @@ void focus_with_keyboard(HWND dialog, HWND next) {
     }
 }
 
-bool shift_down = false; // when the key being taken came
-
 // IsDialogMessage's share of a key: true when the dialog manager took it.
-bool dialog_manager_takes(HWND dialog, HWND focus, UINT msg, WPARAM key) {
+bool dialog_manager_takes(HWND dialog, HWND focus, UINT msg, WPARAM key, bool shift_down) {
     if (msg != WM_KEYDOWN) {
         return false;
     }
@@ -214,8 +212,7 @@ void key_message(HWND dialog, UINT msg, WPARAM key, LPARAM flags, bool shift) {
         return;
     }
     const HWND focus = host::focused_control(*d);
-    shift_down = shift;
-    if (!dialog_manager_takes(dialog, focus, msg, key)) {
+    if (!dialog_manager_takes(dialog, focus, msg, key, shift)) {
         deliver(focus ? focus : dialog, msg, key, flags);
     }
 }
@@ -251,7 +248,6 @@ HWND create_dialog(HINSTANCE instance, const resources::DialogTemplate& tpl, DLG
     const HWND hwnd = d->handle;
     host::create_dialog_widget(*d, tpl.font_face, font_pixels);
 
-    HWND first_tab_stop = nullptr;
     for (const resources::Control& c : tpl.controls) {
         Window control;
         control.kind = Kind::Control;
@@ -263,21 +259,16 @@ HWND create_dialog(HINSTANCE instance, const resources::DialogTemplate& tpl, DLG
         control.rect = to_pixels(c.x, c.y, c.cx, c.cy, font_pixels);
         Window* made = create(std::move(control), hwnd);
         host::create_control_widget(*made, *d); // no message has run: `d` still stands
-        if (!first_tab_stop && (made->style & WS_TABSTOP) && made->visible) {
-            first_tab_stop = made->handle;
-        }
     }
+    const HWND first_tab_stop = next_tab_stop(*d, nullptr, false);
 
-    const LRESULT focus_default =
-        SendMessageA(hwnd, WM_INITDIALOG, reinterpret_cast<WPARAM>(first_tab_stop), init_param);
+    // WM_INITDIALOG's answer would only set the focus now, while the dialog is hidden; nothing in
+    // this subset can move the focus before the dialog is shown, which focuses the first tab stop
+    // anyway.
+    SendMessageA(hwnd, WM_INITDIALOG, reinterpret_cast<WPARAM>(first_tab_stop), init_param);
     d = find(hwnd);
     if (!d) {
         return nullptr;
-    }
-    if (focus_default && first_tab_stop) {
-        if (Window* f = find(first_tab_stop)) {
-            host::focus(*f);
-        }
     }
     if (!d->dialog_ended && (tpl.style & WS_VISIBLE)) {
         d->visible = true;
@@ -299,9 +290,7 @@ INT_PTR run_modal(HWND hwnd) {
         pump_once(true);
     }
     const INT_PTR result = d ? d->dialog_result : 0;
-    if (d) {
-        destroy(hwnd);
-    }
+    destroy(hwnd); // nothing when the dialog went some other way
     return result;
 }
 
