@@ -93,18 +93,13 @@ HWND next_tab_stop(const Window& dialog, HWND from, bool backwards) {
 // Moving the focus with the keyboard moves the default push button along: a push button that
 // gets the focus becomes the default one, and the one before it goes back to plain; the focus
 // going elsewhere leaves the default where it is.
-void focus_with_keyboard(HWND dialog, HWND next) {
-    Window* d = find(dialog);
-    Window* n = find(next);
-    if (!d || !n) {
-        return;
-    }
-    if (Window* before = find(host::focused_control(*d))) {
+void focus_with_keyboard(Window& dialog, Window& next) {
+    if (Window* before = find(host::focused_control(dialog))) {
         before->pushed = false;
     }
-    host::focus(*n);
-    const HWND old_default = default_button(*d);
-    const HWND new_default = is_push_button(*n) ? next : old_default;
+    host::focus(next);
+    const HWND old_default = default_button(dialog);
+    const HWND new_default = is_push_button(next) ? next.handle : old_default;
     if (old_default && old_default != new_default) {
         SendMessageA(old_default, BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
     }
@@ -113,20 +108,18 @@ void focus_with_keyboard(HWND dialog, HWND next) {
     }
 }
 
-// IsDialogMessage's share of a key: true when the dialog manager took it.
+// IsDialogMessage's share of a key, for a live dialog: true when the dialog manager took it.
 bool dialog_manager_takes(HWND dialog, HWND focus, UINT msg, WPARAM key, bool shift_down) {
     if (msg != WM_KEYDOWN) {
         return false;
     }
     const LRESULT code = focus ? SendMessageA(focus, WM_GETDLGCODE, key, 0) : 0;
     switch (key) {
-    case VK_TAB: {
-        const Window* d = find(dialog);
-        if (HWND next = d ? next_tab_stop(*d, focus, shift_down) : nullptr) {
-            focus_with_keyboard(dialog, next);
+    case VK_TAB:
+        if (Window* next = find(next_tab_stop(*find(dialog), focus, shift_down))) {
+            focus_with_keyboard(*find(dialog), *next);
         }
         return true;
-    }
     case VK_ESCAPE:
         send_command(dialog, IDCANCEL);
         return true;
