@@ -212,9 +212,6 @@ void key_message(HWND dialog, UINT msg, WPARAM key, LPARAM flags, bool shift) {
 
 void clicked(HWND control) {
     const Window* c = find(control);
-    if (!c) {
-        return;
-    }
     SendMessageA(c->parent, WM_COMMAND, command(c->id, BN_CLICKED),
                  reinterpret_cast<LPARAM>(control));
 }

@@ -69,10 +69,8 @@ class PaneWidget : public QWidget {
         p.drawImage(QRect(0, 0, image_.width(), image_.height()), image_);
     }
     void mouseMoveEvent(QMouseEvent* e) override {
+        // The widget lives no longer than its window's record (free_window deletes it first).
         const Window* w = ::platform::win::find(hwnd_);
-        if (!w) {
-            return;
-        }
         const POINT client{static_cast<LONG>(e->position().x()) - w->client.left,
                            static_cast<LONG>(e->position().y()) - w->client.top};
         const POINT screen{static_cast<LONG>(e->globalPosition().x()),

@@ -118,7 +118,7 @@ namespace dialog {
 // its lParam flags) for the dialog's focused control, or the dialog when none has the focus,
 // taken as IsDialogMessage takes it. `shift` is Shift's state when the key came (GetKeyState).
 void key_message(HWND dialog, UINT msg, WPARAM key, LPARAM flags, bool shift);
-void clicked(HWND control); // a mouse click on a push button
+void clicked(HWND control); // a click on a live push button (its widget still stands)
 } // namespace dialog
 
 // Sends `msg` to a dialog through the dialog manager (procedure, then default handling).
