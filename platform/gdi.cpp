@@ -27,9 +27,6 @@ struct Dc {
     int y = 0;
 };
 
-constexpr int ps_null = 5;
-constexpr int ps_insideframe = 6;
-
 // Stock handles sit in a range of their own, indexed by GetStockObject's argument; pens and DCs
 // count up from another.
 constexpr uintptr_t stock_base = 0x8000;
@@ -132,12 +129,11 @@ HGDIOBJ WINAPI GetStockObject(int object) {
 HPEN WINAPI CreatePen(int style, int width, COLORREF color) {
     using namespace platform::gdi;
     (void)width; // every width draws one pixel here
-    if (style < PS_SOLID || style > ps_insideframe) {
-        return nullptr;
+    if (style != PS_SOLID) {
+        return nullptr; // the only style the program draws with
     }
-    // Dashed styles draw solid: nothing here asks for dashes.
     const uintptr_t id = next_handle++;
-    pens.emplace(id, Object{Kind::Pen, color & 0xFFFFFFu, style != ps_null});
+    pens.emplace(id, Object{Kind::Pen, color & 0xFFFFFFu, true});
     return reinterpret_cast<HPEN>(id);
 }
 
