@@ -1,6 +1,6 @@
-// The window layer's own records, shared by the files of platform/ that implement user32:
-// windows.cpp (tree, messages, timers, paint), dialogs.cpp, message_box.cpp, qt_host.cpp and
-// testing.cpp. Not part of the application's surface.
+// The window layer's own records, shared by the files of platform/ that implement user32
+// (class, window, message, painting, dialogs, message_box, qt_host) and by the test hooks. Not
+// part of the application's surface.
 #pragma once
 
 #include "platform/raster.h"
@@ -73,8 +73,7 @@ std::vector<HWND> all_windows(); // creation order
 RECT client_rect(const Window& w);
 raster::View client_view(Window& w); // the client area of the window's surface
 
-// Creates a window record with the standard creation messages; `proto` supplies every field
-// but the handle. Returns nullptr when the window procedure refused creation.
+// A new window record, made of `proto` but for its handle; no message is sent.
 Window* create(Window proto, HWND parent);
 void destroy(HWND hwnd);
 
