@@ -35,22 +35,6 @@ uint32_t swap_red_blue(uint32_t c) {
     return ((c & 0xFFu) << 16) | (c & 0xFF00u) | ((c >> 16) & 0xFFu);
 }
 
-// Octants are numbered clockwise from +x (y grows downwards), 1 to 8. Octants 3, 5, 6 and 8
-// take a bias so that a pixel exactly half-way always goes to the smaller minor coordinate,
-// whichever way the line runs: a line and its reverse cover the same pixels.
-int octant(int64_t dx, int64_t dy) {
-    if (dy > 0) {
-        if (dx > 0) {
-            return dx > dy ? 1 : 2;
-        }
-        return -dx > dy ? 4 : 3;
-    }
-    if (dx < 0) {
-        return -dx > -dy ? 5 : 6;
-    }
-    return dx > -dy ? 8 : 7;
-}
-
 } // namespace
 
 Surface::Surface(int w, int h, uint32_t fill)
@@ -94,8 +78,12 @@ void line(const View& view, int x0, int y0, int x1, int y1, uint32_t pixel) {
     if (c.empty() || (dx == 0 && dy == 0)) {
         return;
     }
-    const int oct = octant(dx, dy);
-    const int64_t bias = (oct == 3 || oct == 5 || oct == 6 || oct == 8) ? 1 : 0;
+    // Octants are numbered clockwise from +x (y grows downwards), 1 to 8. Octants 3 (down, x not
+    // growing, steep), 5 and 6 (left, y not growing) and 8 (right or straight, y not growing,
+    // shallow) take a bias so that a pixel exactly half-way always goes to the smaller minor
+    // coordinate, whichever way the line runs: a line and its reverse cover the same pixels.
+    const bool biased = dy > 0 ? (dx <= 0 && -dx <= dy) : (dx < 0 || dx > -dy);
+    const int64_t bias = biased ? 1 : 0;
     const bool x_major = std::llabs(dx) > std::llabs(dy);
 
     // Walk along the major axis; the minor axis follows the error term.
