@@ -78,10 +78,10 @@ void line(const View& view, int x0, int y0, int x1, int y1, uint32_t pixel) {
     if (c.empty() || (dx == 0 && dy == 0)) {
         return;
     }
-    // Octants are numbered clockwise from +x (y grows downwards), 1 to 8. Octants 3 (down, x not
-    // growing, steep), 5 and 6 (left, y not growing) and 8 (right or straight, y not growing,
-    // shallow) take a bias so that a pixel exactly half-way always goes to the smaller minor
-    // coordinate, whichever way the line runs: a line and its reverse cover the same pixels.
+    // Octants are numbered clockwise from +x (y grows downwards), 1 to 8. Octants 3 (down and not
+    // right, steep), 5 and 6 (left and not down) and 8 (right and up, shallow) take a bias so that
+    // a pixel exactly half-way always goes to the smaller minor coordinate, whichever way the line
+    // runs: a line and its reverse cover the same pixels.
     const bool biased = dy > 0 ? (dx <= 0 && -dx <= dy) : (dx < 0 || dx > -dy);
     const int64_t bias = biased ? 1 : 0;
     const bool x_major = std::llabs(dx) > std::llabs(dy);
