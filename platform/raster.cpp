@@ -99,15 +99,10 @@ void line(const View& view, int x0, int y0, int x1, int y1, uint32_t pixel) {
     // Pixel k of the walk (0 <= k < major_len) lies at major0 + k * major_step. Only the steps
     // whose major coordinate is inside the clip can draw: clip per pixel, but skip the rest
     // without walking it, so far-away end points cost nothing.
-    int64_t k_first = 0;
-    int64_t k_last = major_len - 1;
-    if (major_step > 0) {
-        k_first = std::max(k_first, major_lo - major0);
-        k_last = std::min(k_last, major_hi - 1 - major0);
-    } else {
-        k_first = std::max(k_first, major0 - (major_hi - 1));
-        k_last = std::min(k_last, major0 - major_lo);
-    }
+    const int64_t k_first =
+        std::max<int64_t>(0, major_step > 0 ? major_lo - major0 : major0 - (major_hi - 1));
+    const int64_t k_last =
+        std::min(major_len - 1, major_step > 0 ? major_hi - 1 - major0 : major0 - major_lo);
     if (k_first > k_last) {
         return;
     }
