@@ -94,10 +94,8 @@ HDC WINAPI BeginPaint(HWND hwnd, LPPAINTSTRUCT paint) {
     w->update = RECT{0, 0, 0, 0};
     w->painting = true;
     paint->hdc = gdi::create_dc(view);
-    paint->fErase = erase ? TRUE : FALSE;
-    if (erase && win::deliver(hwnd, WM_ERASEBKGND, reinterpret_cast<WPARAM>(paint->hdc), 0)) {
-        paint->fErase = FALSE;
-    }
+    paint->fErase =
+        erase && !win::deliver(hwnd, WM_ERASEBKGND, reinterpret_cast<WPARAM>(paint->hdc), 0);
     return paint->hdc;
 }
 
