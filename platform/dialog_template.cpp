@@ -30,19 +30,14 @@ bool same_name(std::string_view a, std::string_view b) {
            });
 }
 
-void append_utf8(std::string& out, uint32_t c) {
+void append_utf8(std::string& out, uint16_t c) {
     if (c < 0x80) {
         out += static_cast<char>(c);
     } else if (c < 0x800) {
         out += static_cast<char>(0xC0 | c >> 6);
         out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | c >> 12);
-        out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
     } else {
-        out += static_cast<char>(0xF0 | c >> 18);
-        out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+        out += static_cast<char>(0xE0 | c >> 12);
         out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
         out += static_cast<char>(0x80 | (c & 0x3F));
     }
@@ -80,16 +75,12 @@ class Part {
     }
     int s16() { return static_cast<int16_t>(u16()); }
 
-    // A zero-terminated UTF-16 string; a lone surrogate becomes U+FFFD.
+    // A zero-terminated UTF-16 string. The program's texts are all in the Basic Multilingual
+    // Plane: a surrogate becomes U+FFFD.
     std::string text() {
         std::string out;
-        for (uint32_t c = u16(); c != 0; c = u16()) {
-            if (c >= 0xD800 && c < 0xDC00 && next_is_low_surrogate()) {
-                c = 0x10000 + ((c - 0xD800) << 10) + (u16() - 0xDC00u);
-            } else if (c >= 0xD800 && c < 0xE000) {
-                c = 0xFFFD;
-            }
-            append_utf8(out, c);
+        for (uint16_t c = u16(); c != 0; c = u16()) {
+            append_utf8(out, c >= 0xD800 && c < 0xE000 ? uint16_t{0xFFFD} : c);
         }
         return out;
     }
@@ -108,7 +99,6 @@ class Part {
                    ? static_cast<uint16_t>(bytes_[pos_] | bytes_[pos_ + 1] << 8)
                    : 0;
     }
-    bool next_is_low_surrogate() const { return peek16() >= 0xDC00 && peek16() < 0xE000; }
 
     std::span<const unsigned char> bytes_;
     std::string what_;
@@ -130,8 +120,7 @@ std::string class_of(const NameOrNumber& c, const std::string& dialog) {
 // DLGITEMTEMPLATEEX, after its DWORD alignment.
 Control control(Part& p, const std::string& dialog) {
     Control c{};
-    p.skip(4); // help id
-    c.ex_style = p.u32();
+    p.skip(8); // help id, extended style
     c.style = p.u32();
     c.x = p.s16();
     c.y = p.s16();
@@ -149,16 +138,14 @@ Control control(Part& p, const std::string& dialog) {
 }
 
 // DLGTEMPLATEEX and its controls.
-DialogTemplate dialog(Part p, std::string name, int language) {
+DialogTemplate dialog(Part p, std::string name) {
     DialogTemplate d;
     d.name = std::move(name);
-    d.language = language;
     const uint16_t version = p.u16();
     if (version != 1 || p.u16() != 0xFFFF) {
         fail("dialog " + d.name + " is not a DIALOGEX template");
     }
-    p.skip(4); // help id
-    d.ex_style = p.u32();
+    p.skip(8); // help id, extended style
     d.style = p.u32();
     const int count = p.u16();
     d.x = p.s16();
@@ -195,17 +182,15 @@ std::vector<DialogTemplate> read_entries(std::span<const unsigned char> res) {
         const NameOrNumber type = header.name_or_number();
         const NameOrNumber name = header.name_or_number();
         header.align();
-        header.skip(6); // data version, memory flags
-        const int language = header.u16();
-        header.skip(8); // version, characteristics
+        header.skip(16); // data version, memory flags, language, version, characteristics
         const size_t data_at = at + header_size;
         if (data_size > res.size() - data_at) {
             fail("a resource runs past the end of the file");
         }
         // Templates are looked up by name only.
         if (type.is_number && type.number == rt_dialog && !name.is_number) {
-            dialogs.push_back(dialog(Part(res.subspan(data_at, data_size), "dialog " + name.name),
-                                     name.name, language));
+            dialogs.push_back(
+                dialog(Part(res.subspan(data_at, data_size), "dialog " + name.name), name.name));
         }
         at = data_at + data_size;
         at += (4 - at % 4) % 4;

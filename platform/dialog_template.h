@@ -17,17 +17,14 @@ struct Control {
     int id;                 // -1 for none
     int x, y, cx, cy;       // dialog units
     uint32_t style;
-    uint32_t ex_style;
 
     bool operator==(const Control&) const = default;
 };
 
 struct DialogTemplate {
     std::string name; // as stored: the resource compiler writes names in upper case
-    int language = 0; // LANGID, e.g. 1041 for LANG_JAPANESE, SUBLANG_DEFAULT
     int x = 0, y = 0, cx = 0, cy = 0;
     uint32_t style = 0;
-    uint32_t ex_style = 0;
     std::string caption;   // UTF-8
     int font_points = 0;   // 0 without DS_SETFONT
     std::string font_face; // UTF-8

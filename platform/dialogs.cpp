@@ -47,6 +47,12 @@ WPARAM command(int id, int code) {
                                (static_cast<DWORD>(id) & 0xFFFF));
 }
 
+// BN_CLICKED for the control `id`, as the keyboard sends it (lParam null without such a control).
+void send_command(HWND dialog, int id) {
+    SendMessageA(dialog, WM_COMMAND, command(id, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(control_with_id(dialog, id)));
+}
+
 bool is_push_button(const Window& w) {
     const DWORD type = w.style & 0xF;
     return w.class_name == "Button" && (type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON);
@@ -61,27 +67,6 @@ HWND default_button(const Window& dialog) {
         }
     }
     return nullptr;
-}
-
-// What the dialog procedure leaves undone (FALSE) is handled here.
-LRESULT default_dialog_handling(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
-    switch (msg) {
-    case WM_CLOSE:
-        // A dialog does not destroy itself: closing means cancelling.
-        PostMessageA(hwnd, WM_COMMAND, command(IDCANCEL, BN_CLICKED),
-                     reinterpret_cast<LPARAM>(control_with_id(hwnd, IDCANCEL)));
-        return 0;
-    case DM_GETDEFID: {
-        const Window* d = find(hwnd);
-        int id = d ? d->default_id : 0;
-        if (const Window* b = d && !id ? find(default_button(*d)) : nullptr) {
-            id = b->id;
-        }
-        return id ? static_cast<LRESULT>((DWORD{DC_HASDEFID} << 16) | (id & 0xFFFF)) : 0;
-    }
-    default:
-        return DefWindowProcA(hwnd, msg, wparam, lparam);
-    }
 }
 
 // The next control with WS_TABSTOP after `from` in template order, wrapping around (before it
@@ -108,18 +93,13 @@ HWND next_tab_stop(const Window& dialog, HWND from, bool backwards) {
 // Moving the focus with the keyboard moves the default push button along: a push button that
 // gets the focus becomes the default one, and the one before it goes back to plain; the focus
 // going elsewhere leaves the default where it is.
-void focus_with_keyboard(HWND dialog, HWND next) {
-    Window* d = find(dialog);
-    Window* n = find(next);
-    if (!d || !n) {
-        return;
-    }
-    if (Window* before = find(host::focused_control(*d))) {
+void focus_with_keyboard(Window& dialog, Window& next) {
+    if (Window* before = find(host::focused_control(dialog))) {
         before->pushed = false;
     }
-    host::focus(*n);
-    const HWND old_default = default_button(*d);
-    const HWND new_default = is_push_button(*n) ? next : old_default;
+    host::focus(next);
+    const HWND old_default = default_button(dialog);
+    const HWND new_default = is_push_button(next) ? next.handle : old_default;
     if (old_default && old_default != new_default) {
         SendMessageA(old_default, BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
     }
@@ -128,39 +108,28 @@ void focus_with_keyboard(HWND dialog, HWND next) {
     }
 }
 
-bool shift_down = false; // when the key being taken came
-
-// IsDialogMessage's share of a key: true when the dialog manager took it.
-bool dialog_manager_takes(HWND dialog, HWND focus, UINT msg, WPARAM key) {
+// IsDialogMessage's share of a key, for a live dialog: true when the dialog manager took it.
+bool dialog_manager_takes(HWND dialog, HWND focus, UINT msg, WPARAM key, bool shift_down) {
     if (msg != WM_KEYDOWN) {
         return false;
     }
     const LRESULT code = focus ? SendMessageA(focus, WM_GETDLGCODE, key, 0) : 0;
     switch (key) {
-    case VK_TAB: {
-        const Window* d = find(dialog);
-        if (HWND next = d ? next_tab_stop(*d, focus, shift_down) : nullptr) {
-            focus_with_keyboard(dialog, next);
+    case VK_TAB:
+        if (Window* next = find(next_tab_stop(*find(dialog), focus, shift_down))) {
+            focus_with_keyboard(*find(dialog), *next);
         }
         return true;
-    }
     case VK_ESCAPE:
-        SendMessageA(dialog, WM_COMMAND, IDCANCEL,
-                     reinterpret_cast<LPARAM>(control_with_id(dialog, IDCANCEL)));
+        send_command(dialog, IDCANCEL);
         return true;
     case VK_RETURN: {
         // The focused button if it is the default one, else the dialog's default id, else IDOK.
         if (focus && (code & DLGC_DEFPUSHBUTTON)) {
             dialog::clicked(focus);
-            return true;
-        }
-        const LRESULT default_id = SendMessageA(dialog, DM_GETDEFID, 0, 0);
-        if (HIWORD(default_id) == DC_HASDEFID) {
-            SendMessageA(dialog, WM_COMMAND, command(LOWORD(default_id), BN_CLICKED),
-                         reinterpret_cast<LPARAM>(control_with_id(dialog, LOWORD(default_id))));
         } else {
-            SendMessageA(dialog, WM_COMMAND, IDOK,
-                         reinterpret_cast<LPARAM>(control_with_id(dialog, IDOK)));
+            const LRESULT default_id = SendMessageA(dialog, DM_GETDEFID, 0, 0);
+            send_command(dialog, HIWORD(default_id) == DC_HASDEFID ? LOWORD(default_id) : IDOK);
         }
         return true;
     }
@@ -171,22 +140,37 @@ bool dialog_manager_takes(HWND dialog, HWND focus, UINT msg, WPARAM key) {
 
 } // namespace
 
+// The dialog procedure first (deliver only calls this for a live dialog); what it leaves undone,
+// answering FALSE, is handled here.
 LRESULT dialog_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
-    const Window* w = find(hwnd);
-    if (!w) {
-        return 0;
-    }
-    const INT_PTR handled = w->dialog_proc ? w->dialog_proc(hwnd, msg, wparam, lparam) : FALSE;
+    const Window* d = find(hwnd);
+    const INT_PTR handled = d->dialog_proc ? d->dialog_proc(hwnd, msg, wparam, lparam) : FALSE;
     if (handled) {
         return handled;
     }
-    return default_dialog_handling(hwnd, msg, wparam, lparam);
+    switch (msg) {
+    case WM_CLOSE:
+        // A dialog does not destroy itself: closing means cancelling.
+        PostMessageA(hwnd, WM_COMMAND, command(IDCANCEL, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(control_with_id(hwnd, IDCANCEL)));
+        return 0;
+    case DM_GETDEFID: {
+        // Without DM_SETDEFID, which this subset leaves out, the default id is that of the push
+        // button drawn as the default one. The procedure may have destroyed the dialog.
+        d = find(hwnd);
+        const Window* b = d ? find(default_button(*d)) : nullptr;
+        return b ? static_cast<LRESULT>((DWORD{DC_HASDEFID} << 16) | (b->id & 0xFFFF)) : 0;
+    }
+    default:
+        return DefWindowProcA(hwnd, msg, wparam, lparam);
+    }
 }
 
+// Like dialog_window_proc, only called for a live control.
 LRESULT control_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     Window* w = find(hwnd);
-    if (!w || !is_push_button(*w)) {
-        return w ? DefWindowProcA(hwnd, msg, wparam, lparam) : 0;
+    if (!is_push_button(*w)) {
+        return DefWindowProcA(hwnd, msg, wparam, lparam);
     }
     switch (msg) {
     case WM_GETDLGCODE:
@@ -221,21 +205,13 @@ void key_message(HWND dialog, UINT msg, WPARAM key, LPARAM flags, bool shift) {
         return;
     }
     const HWND focus = host::focused_control(*d);
-    shift_down = shift;
-    if (!dialog_manager_takes(dialog, focus, msg, key)) {
+    if (!dialog_manager_takes(dialog, focus, msg, key, shift)) {
         deliver(focus ? focus : dialog, msg, key, flags);
     }
 }
 
-void close_request(HWND dialog) {
-    SendMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
-}
-
 void clicked(HWND control) {
     const Window* c = find(control);
-    if (!c) {
-        return;
-    }
     SendMessageA(c->parent, WM_COMMAND, command(c->id, BN_CLICKED),
                  reinterpret_cast<LPARAM>(control));
 }
@@ -256,18 +232,12 @@ HWND create_dialog(HINSTANCE instance, const resources::DialogTemplate& tpl, DLG
     proto.dialog_proc = dialog_proc;
     proto.instance = instance;
     proto.style = tpl.style & ~static_cast<DWORD>(WS_VISIBLE); // shown after WM_INITDIALOG
-    proto.ex_style = tpl.ex_style;
     proto.text = tpl.caption;
     proto.rect = to_pixels(tpl.x, tpl.y, tpl.cx, tpl.cy, font_pixels);
     Window* d = create(std::move(proto), nullptr);
     const HWND hwnd = d->handle;
     host::create_dialog_widget(*d, tpl.font_face, font_pixels);
-    if (!d->widget) {
-        destroy(hwnd);
-        return nullptr;
-    }
 
-    HWND first_tab_stop = nullptr;
     for (const resources::Control& c : tpl.controls) {
         Window control;
         control.kind = Kind::Control;
@@ -275,30 +245,20 @@ HWND create_dialog(HINSTANCE instance, const resources::DialogTemplate& tpl, DLG
         control.instance = instance;
         control.id = c.id;
         control.style = c.style;
-        control.ex_style = c.ex_style;
         control.text = c.text;
         control.rect = to_pixels(c.x, c.y, c.cx, c.cy, font_pixels);
         Window* made = create(std::move(control), hwnd);
-        host::create_control_widget(*made, *find(hwnd));
-        if (!first_tab_stop && (made->style & WS_TABSTOP) && made->visible) {
-            first_tab_stop = made->handle;
-        }
-        if (!find(hwnd)->default_id && is_push_button(*made) &&
-            (made->style & 0xF) == BS_DEFPUSHBUTTON) {
-            find(hwnd)->default_id = made->id;
-        }
+        host::create_control_widget(*made, *d); // no message has run: `d` still stands
     }
+    const HWND first_tab_stop = next_tab_stop(*d, nullptr, false);
 
-    const LRESULT focus_default =
-        SendMessageA(hwnd, WM_INITDIALOG, reinterpret_cast<WPARAM>(first_tab_stop), init_param);
+    // WM_INITDIALOG's answer would only set the focus now, while the dialog is hidden; nothing in
+    // this subset can move the focus before the dialog is shown, which focuses the first tab stop
+    // anyway.
+    SendMessageA(hwnd, WM_INITDIALOG, reinterpret_cast<WPARAM>(first_tab_stop), init_param);
     d = find(hwnd);
     if (!d) {
         return nullptr;
-    }
-    if (focus_default && first_tab_stop) {
-        if (Window* f = find(first_tab_stop)) {
-            host::focus(*f);
-        }
     }
     if (!d->dialog_ended && (tpl.style & WS_VISIBLE)) {
         d->visible = true;
@@ -320,9 +280,7 @@ INT_PTR run_modal(HWND hwnd) {
         pump_once(true);
     }
     const INT_PTR result = d ? d->dialog_result : 0;
-    if (d) {
-        destroy(hwnd);
-    }
+    destroy(hwnd); // nothing when the dialog went some other way
     return result;
 }
 

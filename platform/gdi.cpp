@@ -2,6 +2,7 @@
 // looked up in tables, never dereferenced, so a stale or forged handle fails cleanly.
 #include "platform/gdi_internal.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <unordered_map>
 
@@ -15,9 +16,7 @@ struct Object {
     Kind kind;
     COLORREF color;
     bool draws;          // false for the null pen and the hollow brush
-    bool stock;          // deleting a stock object is a no-op
-    int selected = 0;    // device contexts holding it
-    bool doomed = false; // deleted while selected: freed when the last DC lets go
+    bool doomed = false; // deleted while selected: freed when no DC holds it any more
 };
 
 struct Dc {
@@ -28,114 +27,81 @@ struct Dc {
     int y = 0;
 };
 
-constexpr int ps_null = 5;
-constexpr int ps_insideframe = 6;
-constexpr int stock_count = NULL_PEN + 1;
-// Stock handles sit in a range of their own; created objects and DCs count up from another.
+// Stock handles sit in a range of their own, indexed by GetStockObject's argument; pens and DCs
+// count up from another.
 constexpr uintptr_t stock_base = 0x8000;
-constexpr uintptr_t first_dynamic = 0x10000;
-
-struct Tables {
-    std::unordered_map<uintptr_t, Object> objects;
-    std::unordered_map<uintptr_t, Dc> dcs;
-    uintptr_t next = first_dynamic;
-
-    Tables() {
-        const auto add = [this](int index, Kind kind, COLORREF color, bool draws) {
-            objects.emplace(stock_base + static_cast<uintptr_t>(index),
-                            Object{kind, color, draws, true});
-        };
-        add(WHITE_BRUSH, Kind::Brush, RGB(255, 255, 255), true);
-        add(LTGRAY_BRUSH, Kind::Brush, RGB(192, 192, 192), true);
-        add(GRAY_BRUSH, Kind::Brush, RGB(128, 128, 128), true);
-        add(DKGRAY_BRUSH, Kind::Brush, RGB(64, 64, 64), true);
-        add(BLACK_BRUSH, Kind::Brush, RGB(0, 0, 0), true);
-        add(NULL_BRUSH, Kind::Brush, RGB(0, 0, 0), false);
-        add(WHITE_PEN, Kind::Pen, RGB(255, 255, 255), true);
-        add(BLACK_PEN, Kind::Pen, RGB(0, 0, 0), true);
-        add(NULL_PEN, Kind::Pen, RGB(0, 0, 0), false);
-    }
-
-    uintptr_t allocate() {
-        // Wrapping would take 2^64 allocations; skip the low ranges all the same.
-        const uintptr_t id = next++;
-        if (next == 0) {
-            next = first_dynamic;
-        }
-        return id;
-    }
+constexpr Object stock[] = {
+    {Kind::Brush, RGB(255, 255, 255), true}, // WHITE_BRUSH
+    {Kind::Brush, RGB(192, 192, 192), true}, // LTGRAY_BRUSH
+    {Kind::Brush, RGB(128, 128, 128), true}, // GRAY_BRUSH
+    {Kind::Brush, RGB(64, 64, 64), true},    // DKGRAY_BRUSH
+    {Kind::Brush, RGB(0, 0, 0), true},       // BLACK_BRUSH
+    {Kind::Brush, RGB(0, 0, 0), false},      // NULL_BRUSH
+    {Kind::Pen, RGB(255, 255, 255), true},   // WHITE_PEN
+    {Kind::Pen, RGB(0, 0, 0), true},         // BLACK_PEN
+    {Kind::Pen, RGB(0, 0, 0), false},        // NULL_PEN
 };
+constexpr uintptr_t stock_count = std::size(stock);
+static_assert(stock_count == NULL_PEN + 1);
 
-Tables& tables() {
-    static Tables t;
-    return t;
-}
+std::unordered_map<uintptr_t, Object> pens; // the only objects that are created
+std::unordered_map<uintptr_t, Dc> dcs;
+uintptr_t next_handle = 0x10000;
 
 uintptr_t key(const void* handle) {
     return reinterpret_cast<uintptr_t>(handle);
 }
 
-Dc* find_dc(HDC dc) {
-    auto& t = tables();
-    const auto it = t.dcs.find(key(dc));
-    return it == t.dcs.end() ? nullptr : &it->second;
+bool is_stock(uintptr_t id) {
+    return id >= stock_base && id < stock_base + stock_count;
 }
 
-// A deleted object that is still selected keeps drawing, but can no longer be selected or
-// deleted again.
-Object* find_object(uintptr_t id, bool even_doomed = false) {
-    auto& t = tables();
-    const auto it = t.objects.find(id);
-    if (it == t.objects.end() || (it->second.doomed && !even_doomed)) {
+Dc* find_dc(HDC dc) {
+    const auto it = dcs.find(key(dc));
+    return it == dcs.end() ? nullptr : &it->second;
+}
+
+// A deleted pen that is still selected keeps drawing, but can no longer be selected or deleted
+// again.
+const Object* find_object(uintptr_t id, bool even_doomed = false) {
+    if (is_stock(id)) {
+        return &stock[id - stock_base];
+    }
+    const auto it = pens.find(id);
+    if (it == pens.end() || (it->second.doomed && !even_doomed)) {
         return nullptr;
     }
     return &it->second;
 }
 
-void release(uintptr_t id) {
-    auto& t = tables();
-    const auto it = t.objects.find(id);
-    if (it == t.objects.end()) {
+// A DC let go of `id`: a deleted pen goes once no DC holds it.
+void let_go(uintptr_t id) {
+    const auto it = pens.find(id);
+    if (it == pens.end() || !it->second.doomed) {
         return;
     }
-    Object& o = it->second;
-    if (o.selected > 0) {
-        --o.selected;
-    }
-    if (o.doomed && o.selected == 0) {
-        t.objects.erase(it);
-    }
-}
-
-void hold(uintptr_t id) {
-    if (Object* o = find_object(id)) {
-        ++o->selected;
+    if (std::none_of(dcs.begin(), dcs.end(),
+                     [id](const auto& dc) { return dc.second.pen == id; })) {
+        pens.erase(it);
     }
 }
 
 } // namespace
 
 HDC create_dc(const raster::View& view) {
-    auto& t = tables();
-    const uintptr_t id = t.allocate();
-    const uintptr_t pen = stock_base + BLACK_PEN;
-    const uintptr_t brush = stock_base + WHITE_BRUSH;
-    t.dcs.emplace(id, Dc{view, pen, brush});
-    hold(pen);
-    hold(brush);
+    const uintptr_t id = next_handle++;
+    dcs.emplace(id, Dc{view, stock_base + BLACK_PEN, stock_base + WHITE_BRUSH});
     return reinterpret_cast<HDC>(id);
 }
 
 void release_dc(HDC dc) {
-    auto& t = tables();
-    const auto it = t.dcs.find(key(dc));
-    if (it == t.dcs.end()) {
+    const auto it = dcs.find(key(dc));
+    if (it == dcs.end()) {
         return;
     }
-    const Dc d = it->second;
-    t.dcs.erase(it);
-    release(d.pen);
-    release(d.brush);
+    const uintptr_t pen = it->second.pen;
+    dcs.erase(it);
+    let_go(pen);
 }
 
 void fill_with_brush(const raster::View& view, HBRUSH brush) {
@@ -147,21 +113,14 @@ void fill_with_brush(const raster::View& view, HBRUSH brush) {
 }
 
 int live_objects() {
-    const auto& t = tables();
-    int count = static_cast<int>(t.dcs.size());
-    for (const auto& [id, o] : t.objects) {
-        if (!o.stock) {
-            ++count;
-        }
-    }
-    return count;
+    return static_cast<int>(dcs.size() + pens.size());
 }
 
 } // namespace platform::gdi
 
 HGDIOBJ WINAPI GetStockObject(int object) {
     using namespace platform::gdi;
-    if (object < 0 || object >= stock_count) {
+    if (object < 0 || object >= static_cast<int>(stock_count)) {
         return nullptr;
     }
     return reinterpret_cast<HGDIOBJ>(stock_base + static_cast<uintptr_t>(object));
@@ -170,13 +129,11 @@ HGDIOBJ WINAPI GetStockObject(int object) {
 HPEN WINAPI CreatePen(int style, int width, COLORREF color) {
     using namespace platform::gdi;
     (void)width; // every width draws one pixel here
-    if (style < PS_SOLID || style > ps_insideframe) {
-        return nullptr;
+    if (style != PS_SOLID) {
+        return nullptr; // the only style the program draws with
     }
-    // Dashed styles draw solid: nothing here asks for dashes.
-    auto& t = tables();
-    const uintptr_t id = t.allocate();
-    t.objects.emplace(id, Object{Kind::Pen, color & 0xFFFFFFu, style != ps_null, false});
+    const uintptr_t id = next_handle++;
+    pens.emplace(id, Object{Kind::Pen, color & 0xFFFFFFu, true});
     return reinterpret_cast<HPEN>(id);
 }
 
@@ -190,30 +147,24 @@ HGDIOBJ WINAPI SelectObject(HDC dc, HGDIOBJ object) {
     }
     uintptr_t& slot = o->kind == Kind::Pen ? d->pen : d->brush;
     const uintptr_t previous = slot;
-    if (previous != id) {
-        hold(id);
-        slot = id;
-        release(previous);
-    }
+    slot = id;
+    let_go(previous);
     return reinterpret_cast<HGDIOBJ>(previous);
 }
 
 BOOL WINAPI DeleteObject(HGDIOBJ object) {
     using namespace platform::gdi;
-    auto& t = tables();
-    const auto it = t.objects.find(key(object));
-    if (it == t.objects.end() || it->second.doomed) {
+    const uintptr_t id = key(object);
+    if (is_stock(id)) {
+        return TRUE; // stock objects stay
+    }
+    const auto it = pens.find(id);
+    if (it == pens.end() || it->second.doomed) {
         return FALSE;
     }
-    if (it->second.stock) {
-        return TRUE;
-    }
-    if (it->second.selected > 0) {
-        // Still selected somewhere: it goes when the last DC lets go, as Wine does.
-        it->second.doomed = true;
-        return TRUE;
-    }
-    t.objects.erase(it);
+    // Still selected somewhere: it goes when the last DC lets go, as Wine does.
+    it->second.doomed = true;
+    let_go(id);
     return TRUE;
 }
 
@@ -251,7 +202,7 @@ BOOL WINAPI LineTo(HDC dc, int x, int y) {
         return FALSE;
     }
     const gdi::Object* pen = gdi::find_object(d->pen, true);
-    if (pen != nullptr && pen->draws) {
+    if (pen->draws) {
         raster::line(d->view, d->x, d->y, x, y, raster::from_colorref(pen->color));
     }
     d->x = x;

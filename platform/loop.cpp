@@ -11,6 +11,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
 #include <deque>
 #include <map>
@@ -29,10 +30,10 @@ bool virtual_on = false;
 int64_t virtual_now = 0;
 
 struct Task {
-    int64_t due;
+    TaskId id;
     std::function<void()> run;
 };
-std::map<TaskId, Task> tasks; // ids grow, so ties run in scheduling order
+std::multimap<int64_t, Task> tasks; // by due time; tasks due together run in scheduling order
 TaskId next_task_id = 1;
 
 std::mutex cross_mutex;
@@ -58,36 +59,19 @@ bool run_cross_thread_task() {
 }
 
 bool run_due_task() {
-    auto best = tasks.end();
-    const int64_t now = now_us();
-    for (auto it = tasks.begin(); it != tasks.end(); ++it) {
-        if (it->second.due <= now && (best == tasks.end() || it->second.due < best->second.due)) {
-            best = it;
-        }
-    }
-    if (best == tasks.end()) {
+    if (tasks.empty() || tasks.begin()->first > now_us()) {
         return false;
     }
-    auto run = std::move(best->second.run);
-    tasks.erase(best);
+    auto run = std::move(tasks.begin()->second.run);
+    tasks.erase(tasks.begin());
     run();
     return true;
 }
 
-bool host_events() {
-    auto* dispatcher = ui_dispatcher();
-    if (!dispatcher) {
-        return false;
-    }
-    return dispatcher->processEvents(QEventLoop::AllEvents);
-}
-
 std::optional<int64_t> next_deadline() {
     std::optional<int64_t> due = win::next_timer_due();
-    for (const auto& [id, task] : tasks) {
-        if (!due || task.due < *due) {
-            due = task.due;
-        }
+    if (!tasks.empty() && (!due || tasks.begin()->first < *due)) {
+        due = tasks.begin()->first;
     }
     return due;
 }
@@ -99,9 +83,7 @@ void wait_until(std::optional<int64_t> limit) {
         until = limit;
     }
     if (virtual_on && until) {
-        if (*until > virtual_now) {
-            virtual_now = *until;
-        }
+        virtual_now = std::max(virtual_now, *until);
         return;
     }
     const int64_t now = now_us();
@@ -145,18 +127,14 @@ void use_virtual_clock(bool on) {
     virtual_on = on;
 }
 
-bool virtual_clock() {
-    return virtual_on;
-}
-
 TaskId schedule_at(int64_t due_us, std::function<void()> task) {
     const TaskId id = next_task_id++;
-    tasks.emplace(id, Task{due_us, std::move(task)});
+    tasks.emplace(due_us, Task{id, std::move(task)});
     return id;
 }
 
 void cancel_task(TaskId id) {
-    tasks.erase(id);
+    std::erase_if(tasks, [id](const auto& entry) { return entry.second.id == id; });
 }
 
 void run_on_ui_thread(std::function<void()> task) {
@@ -175,7 +153,8 @@ bool pump_once(bool wait) {
             win::dispatch_input()) {
             return true;
         }
-        bool did = host_events();
+        auto* dispatcher = ui_dispatcher();
+        const bool did = dispatcher && dispatcher->processEvents(QEventLoop::AllEvents);
         // Input may have posted messages or called back across threads.
         if (run_cross_thread_task() || win::dispatch_posted() || win::dispatch_input() ||
             win::dispatch_paint() || win::dispatch_timer(now_us())) {

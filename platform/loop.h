@@ -13,7 +13,6 @@ namespace platform {
 // so seconds of operation run in milliseconds.
 int64_t now_us();
 void use_virtual_clock(bool on);
-bool virtual_clock();
 
 // Service tasks: callbacks the loop runs on the user-interface thread once the clock reaches
 // their due time. Audio backends pace themselves with these.

@@ -37,9 +37,18 @@ struct Timer {
     UINT_PTR id;
     int64_t period_us;
     int64_t due_us;
-    TIMERPROC proc;
 };
 std::vector<Timer> timers;
+
+Timer* earliest_timer() {
+    Timer* earliest = nullptr;
+    for (Timer& t : timers) {
+        if (!earliest || t.due_us < earliest->due_us) {
+            earliest = &t;
+        }
+    }
+    return earliest;
+}
 
 MessageObserver* observer = nullptr;
 
@@ -109,38 +118,20 @@ bool dispatch_input() {
 }
 
 bool dispatch_timer(int64_t now_us) {
-    Timer* due = nullptr;
-    for (Timer& t : timers) {
-        if (t.due_us <= now_us && (!due || t.due_us < due->due_us)) {
-            due = &t;
-        }
-    }
-    if (!due) {
+    Timer* due = earliest_timer();
+    if (!due || due->due_us > now_us) {
         return false;
     }
     // A late tick is followed by the next one on the timer's own schedule: no burst of missed
     // ticks, and no drift of the rate by the lateness.
     due->due_us += ((now_us - due->due_us) / due->period_us + 1) * due->period_us;
-    const Timer t = *due;
-    if (t.proc) {
-        if (observer && find(t.hwnd)) {
-            observer->delivered(t.hwnd, WM_TIMER);
-        }
-        t.proc(t.hwnd, WM_TIMER, t.id, static_cast<DWORD>(now_us / 1000));
-    } else {
-        deliver(t.hwnd, WM_TIMER, t.id, 0);
-    }
+    deliver(due->hwnd, WM_TIMER, due->id, 0);
     return true;
 }
 
 std::optional<int64_t> next_timer_due() {
-    std::optional<int64_t> due;
-    for (const Timer& t : timers) {
-        if (!due || t.due_us < *due) {
-            due = t.due_us;
-        }
-    }
-    return due;
+    const Timer* t = earliest_timer();
+    return t ? std::optional(t->due_us) : std::nullopt;
 }
 
 } // namespace platform::win
@@ -152,20 +143,16 @@ void platform::set_message_observer(MessageObserver* o) {
 using namespace platform;
 using platform::win::find;
 
+// Timers here are always a window's: a timer procedure is refused.
 UINT_PTR WINAPI SetTimer(HWND hwnd, UINT_PTR id, UINT elapse_ms, TIMERPROC timer_proc) {
-    if (!find(hwnd) || find(hwnd)->destroying) {
+    if (!find(hwnd) || find(hwnd)->destroying || timer_proc) {
         return 0;
     }
+    // Arming a timer again replaces it, and its countdown starts afresh.
+    KillTimer(hwnd, id);
     const UINT ms = std::clamp(elapse_ms, win::min_timer_ms, win::max_timer_ms);
     const int64_t period = static_cast<int64_t>(ms) * 1000;
-    const int64_t due = now_us() + period;
-    for (win::Timer& t : win::timers) {
-        if (t.hwnd == hwnd && t.id == id) {
-            t = win::Timer{hwnd, id, period, due, timer_proc};
-            return id ? id : 1;
-        }
-    }
-    win::timers.push_back(win::Timer{hwnd, id, period, due, timer_proc});
+    win::timers.push_back(win::Timer{hwnd, id, period, now_us() + period});
     return id ? id : 1;
 }
 

@@ -37,9 +37,6 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
     case MB_ICONEXCLAMATION:
         icon = QMessageBox::Warning;
         break;
-    case MB_ICONASTERISK:
-        icon = QMessageBox::Information;
-        break;
     default:
         break;
     }

@@ -8,25 +8,20 @@
 namespace platform::win {
 namespace {
 
+// May be empty, with left >= right or top >= bottom.
 RECT intersect(const RECT& a, const RECT& b) {
-    RECT r{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
-           std::min(a.bottom, b.bottom)};
-    if (r.left >= r.right || r.top >= r.bottom) {
-        return RECT{0, 0, 0, 0};
-    }
-    return r;
+    return RECT{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
+                std::min(a.bottom, b.bottom)};
 }
 
 bool empty(const RECT& r) {
     return r.left >= r.right || r.top >= r.bottom;
 }
 
+// `b` is never empty: InvalidateRect returns before it would add an empty area.
 RECT unite(const RECT& a, const RECT& b) {
     if (empty(a)) {
         return b;
-    }
-    if (empty(b)) {
-        return a;
     }
     return RECT{std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right),
                 std::max(a.bottom, b.bottom)};
@@ -43,7 +38,7 @@ raster::View client_view(Window& w) {
 bool dispatch_paint() {
     for (HWND hwnd : all_windows()) {
         const Window* w = find(hwnd);
-        if (w->invalid && !w->painting && w->has_surface && showing(*w)) {
+        if (!empty(w->update) && !w->painting && w->kind == Kind::Plain && showing(*w)) {
             deliver(hwnd, WM_PAINT, 0, 0);
             return true;
         }
@@ -68,9 +63,8 @@ BOOL WINAPI InvalidateRect(HWND hwnd, const RECT* rect, BOOL erase) {
     if (!w) {
         return FALSE;
     }
-    if (!w->has_surface) {
-        win::host::present(*w);
-        return TRUE;
+    if (w->kind != win::Kind::Plain) {
+        return TRUE; // native widgets repaint themselves whenever they change
     }
     const RECT client = win::client_rect(*w);
     const RECT area = win::intersect(rect ? *rect : client, client);
@@ -78,34 +72,30 @@ BOOL WINAPI InvalidateRect(HWND hwnd, const RECT* rect, BOOL erase) {
         return TRUE;
     }
     w->update = win::unite(w->update, area);
-    w->invalid = true;
     w->erase = w->erase || erase;
     return TRUE;
 }
 
 HDC WINAPI BeginPaint(HWND hwnd, LPPAINTSTRUCT paint) {
     Window* w = find(hwnd);
-    if (!w || !paint || !w->has_surface) {
+    if (!w || !paint || w->kind != win::Kind::Plain) {
         return nullptr;
     }
     *paint = PAINTSTRUCT{};
     raster::View view = win::client_view(*w);
-    if (!w->invalid) {
+    if (win::empty(w->update)) {
         // Nothing to repaint: Windows clips such a context to an empty region.
         view.clip_width = 0;
         view.clip_height = 0;
     }
     const bool erase = w->erase;
     paint->rcPaint = w->update;
-    w->invalid = false;
     w->erase = false;
     w->update = RECT{0, 0, 0, 0};
     w->painting = true;
     paint->hdc = gdi::create_dc(view);
-    paint->fErase = erase ? TRUE : FALSE;
-    if (erase && win::deliver(hwnd, WM_ERASEBKGND, reinterpret_cast<WPARAM>(paint->hdc), 0)) {
-        paint->fErase = FALSE;
-    }
+    paint->fErase =
+        erase && !win::deliver(hwnd, WM_ERASEBKGND, reinterpret_cast<WPARAM>(paint->hdc), 0);
     return paint->hdc;
 }
 

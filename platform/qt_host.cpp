@@ -23,7 +23,6 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -70,10 +69,8 @@ class PaneWidget : public QWidget {
         p.drawImage(QRect(0, 0, image_.width(), image_.height()), image_);
     }
     void mouseMoveEvent(QMouseEvent* e) override {
+        // The widget lives no longer than its window's record (free_window deletes it first).
         const Window* w = ::platform::win::find(hwnd_);
-        if (!w) {
-            return;
-        }
         const POINT client{static_cast<LONG>(e->position().x()) - w->client.left,
                            static_cast<LONG>(e->position().y()) - w->client.top};
         const POINT screen{static_cast<LONG>(e->globalPosition().x()),
@@ -107,18 +104,24 @@ UINT virtual_key(int qt_key) {
     }
 }
 
-// Every key that reaches a dialog or one of its controls becomes the keyboard message Windows
-// would post and goes to the dialog manager; the widgets never see keys themselves, so focus
-// moves, default buttons and clicks by key are all the dialog manager's.
-class KeyboardFilter : public QObject {
+// The top-level window of a dialog. It never closes by itself: close requests go to the dialog
+// manager. So do keys: every key that reaches the dialog or one of its controls (it filters the
+// events of both) becomes the keyboard message Windows would post; the widgets never see keys
+// themselves, so focus moves, default buttons and clicks by key are all the dialog manager's.
+class DialogWidget : public QWidget {
   public:
-    KeyboardFilter(HWND dialog, QObject* parent) : QObject(parent), dialog_(dialog) {}
+    explicit DialogWidget(HWND hwnd) : QWidget(nullptr), hwnd_(hwnd) {
+        setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                       Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                       Qt::WindowCloseButtonHint);
+        installEventFilter(this);
+    }
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         const bool press = event->type() == QEvent::KeyPress;
         if (!press && event->type() != QEvent::KeyRelease) {
-            return QObject::eventFilter(watched, event);
+            return QWidget::eventFilter(watched, event);
         }
         const auto* e = static_cast<QKeyEvent*>(event);
         const UINT key = virtual_key(e->key());
@@ -134,35 +137,16 @@ class KeyboardFilter : public QObject {
                              (LPARAM{!press} << 31);
         const UINT msg =
             alt ? (press ? WM_SYSKEYDOWN : WM_SYSKEYUP) : (press ? WM_KEYDOWN : WM_KEYUP);
-        dialog::key_message(dialog_, msg, key, flags, (e->modifiers() & Qt::ShiftModifier) != 0);
+        dialog::key_message(hwnd_, msg, key, flags, (e->modifiers() & Qt::ShiftModifier) != 0);
         return true;
     }
-
-  private:
-    HWND dialog_;
-};
-
-// The top-level window of a dialog. It never closes by itself: close requests go to the dialog
-// manager, as do its keys (KeyboardFilter).
-class DialogWidget : public QWidget {
-  public:
-    explicit DialogWidget(HWND hwnd) : QWidget(nullptr), hwnd_(hwnd), keyboard_(hwnd, nullptr) {
-        setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                       Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                       Qt::WindowCloseButtonHint);
-        installEventFilter(&keyboard_);
-    }
-    KeyboardFilter* keyboard() { return &keyboard_; }
-
-  protected:
     void closeEvent(QCloseEvent* e) override {
         e->ignore();
-        dialog::close_request(hwnd_);
+        SendMessageA(hwnd_, WM_SYSCOMMAND, SC_CLOSE, 0); // as the caption's close box does
     }
 
   private:
     HWND hwnd_;
-    KeyboardFilter keyboard_;
 };
 
 // A push button whose text wraps (BS_MULTILINE), breaking inside a word when it must.
@@ -184,22 +168,14 @@ class MultilineButton : public QPushButton {
     }
 };
 
-QWidget* widget_of(HWND hwnd) {
-    const Window* w = find(hwnd);
-    return w ? w->widget : nullptr;
-}
-
-QString from_ansi(const std::string& s) {
-    return QString::fromUtf8(s.c_str());
-}
-
 } // namespace
 
 void create_widget(Window& w) {
     if (!have_display()) {
         return;
     }
-    QWidget* parent = widget_of(w.parent);
+    const Window* parent_window = find(w.parent);
+    QWidget* parent = parent_window ? parent_window->widget : nullptr;
     if (w.parent && !parent) {
         return;
     }
@@ -207,7 +183,7 @@ void create_widget(Window& w) {
     pane->setGeometry(w.rect.left, w.rect.top, w.rect.right - w.rect.left,
                       w.rect.bottom - w.rect.top);
     if (!parent) {
-        pane->setWindowTitle(from_ansi(w.text));
+        pane->setWindowTitle(QString::fromStdString(w.text));
         pane->setFixedSize(pane->size());
     }
     w.widget = pane;
@@ -225,38 +201,27 @@ void destroy_widget(Window& w) {
 }
 
 void present(Window& w) {
-    if (!w.widget) {
-        return;
-    }
-    if (w.has_surface) {
+    if (w.widget) {
         static_cast<PaneWidget*>(w.widget)->take(w.surface);
-    } else {
-        w.widget->update();
     }
 }
 
 void create_dialog_widget(Window& dialog, const std::string& font_face, int font_pixels) {
-    if (!have_display()) {
-        return;
-    }
     auto* widget = new DialogWidget(dialog.handle);
     QFont font;
-    font.setFamilies(
-        {from_ansi(font_face), QStringLiteral("IPAGothic"), QStringLiteral("IPA Gothic")});
+    font.setFamilies({QString::fromStdString(font_face), QStringLiteral("IPAGothic"),
+                      QStringLiteral("IPA Gothic")});
     font.setPixelSize(font_pixels);
     font.setStyleStrategy(QFont::PreferMatch);
     widget->setFont(font);
-    widget->setWindowTitle(from_ansi(dialog.text));
+    widget->setWindowTitle(QString::fromStdString(dialog.text));
     widget->setFixedSize(dialog.rect.right - dialog.rect.left,
                          dialog.rect.bottom - dialog.rect.top);
     dialog.widget = widget;
 }
 
 void create_control_widget(Window& control, Window& dialog) {
-    if (!dialog.widget) {
-        return;
-    }
-    const QString text = from_ansi(control.text);
+    const QString text = QString::fromStdString(control.text);
     QWidget* widget = nullptr;
     if (control.class_name == "Button" && (control.style & 0xF) == BS_GROUPBOX) {
         widget = new QGroupBox(text, dialog.widget);
@@ -284,7 +249,7 @@ void create_control_widget(Window& control, Window& dialog) {
         widget = label;
     }
     widget->setFocusPolicy((control.style & WS_TABSTOP) ? Qt::StrongFocus : Qt::NoFocus);
-    widget->installEventFilter(static_cast<DialogWidget*>(dialog.widget)->keyboard());
+    widget->installEventFilter(dialog.widget);
     widget->setGeometry(control.rect.left, control.rect.top, control.rect.right - control.rect.left,
                         control.rect.bottom - control.rect.top);
     widget->setVisible(control.visible);
@@ -293,9 +258,6 @@ void create_control_widget(Window& control, Window& dialog) {
 
 void show_dialog(Window& dialog, bool center_on_pointer) {
     QWidget* widget = dialog.widget;
-    if (!widget) {
-        return;
-    }
     QPoint at(dialog.rect.left, dialog.rect.top);
     if (center_on_pointer) {
         const QPoint pointer = QCursor::pos();
@@ -318,38 +280,27 @@ void show_dialog(Window& dialog, bool center_on_pointer) {
     widget->activateWindow();
 }
 
-void hide(Window& w) {
-    if (w.widget) {
-        w.widget->hide();
-    }
+void hide(Window& dialog) {
+    dialog.widget->hide();
 }
 
-void set_text(Window& w) {
-    if (!w.widget) {
-        return;
-    }
-    const QString text = from_ansi(w.text);
-    if (auto* button = dynamic_cast<QPushButton*>(w.widget)) {
+void set_text(Window& control) {
+    const QString text = QString::fromStdString(control.text);
+    if (auto* button = qobject_cast<QPushButton*>(control.widget)) {
         button->setText(text);
-    } else if (auto* label = dynamic_cast<QLabel*>(w.widget)) {
+    } else if (auto* label = qobject_cast<QLabel*>(control.widget)) {
         label->setText(text);
-    } else if (auto* group = dynamic_cast<QGroupBox*>(w.widget)) {
-        group->setTitle(text);
     } else {
-        w.widget->setWindowTitle(text);
+        static_cast<QGroupBox*>(control.widget)->setTitle(text);
     }
 }
 
-void focus(Window& w) {
-    if (w.widget) {
-        w.widget->setFocus(Qt::TabFocusReason);
-    }
+void focus(Window& control) {
+    control.widget->setFocus(Qt::TabFocusReason);
 }
 
 void show_default(Window& button) {
-    if (auto* b = qobject_cast<QPushButton*>(button.widget)) {
-        b->setDefault((button.style & 0xF) == BS_DEFPUSHBUTTON);
-    }
+    static_cast<QPushButton*>(button.widget)->setDefault((button.style & 0xF) == BS_DEFPUSHBUTTON);
 }
 
 HWND focused_control(Window& dialog) {
@@ -358,8 +309,7 @@ HWND focused_control(Window& dialog) {
     }
     QWidget* focused = dialog.widget->focusWidget();
     for (HWND child : dialog.children) {
-        const Window* c = find(child);
-        if (focused && c && c->widget == focused) {
+        if (focused && find(child)->widget == focused) { // children are all live windows
             return child;
         }
     }

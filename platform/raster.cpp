@@ -35,22 +35,6 @@ uint32_t swap_red_blue(uint32_t c) {
     return ((c & 0xFFu) << 16) | (c & 0xFF00u) | ((c >> 16) & 0xFFu);
 }
 
-// Octants are numbered clockwise from +x (y grows downwards), 1 to 8. Octants 3, 5, 6 and 8
-// take a bias so that a pixel exactly half-way always goes to the smaller minor coordinate,
-// whichever way the line runs: a line and its reverse cover the same pixels.
-int octant(int64_t dx, int64_t dy) {
-    if (dy > 0) {
-        if (dx > 0) {
-            return dx > dy ? 1 : 2;
-        }
-        return -dx > dy ? 4 : 3;
-    }
-    if (dx < 0) {
-        return -dx > -dy ? 5 : 6;
-    }
-    return dx > -dy ? 8 : 7;
-}
-
 } // namespace
 
 Surface::Surface(int w, int h, uint32_t fill)
@@ -94,8 +78,12 @@ void line(const View& view, int x0, int y0, int x1, int y1, uint32_t pixel) {
     if (c.empty() || (dx == 0 && dy == 0)) {
         return;
     }
-    const int oct = octant(dx, dy);
-    const int64_t bias = (oct == 3 || oct == 5 || oct == 6 || oct == 8) ? 1 : 0;
+    // Octants are numbered clockwise from +x (y grows downwards), 1 to 8. Octants 3 (down and not
+    // right, steep), 5 and 6 (left and not down) and 8 (right and up, shallow) take a bias so that
+    // a pixel exactly half-way always goes to the smaller minor coordinate, whichever way the line
+    // runs: a line and its reverse cover the same pixels.
+    const bool biased = dy > 0 ? (dx <= 0 && -dx <= dy) : (dx < 0 || dx > -dy);
+    const int64_t bias = biased ? 1 : 0;
     const bool x_major = std::llabs(dx) > std::llabs(dy);
 
     // Walk along the major axis; the minor axis follows the error term.
@@ -111,15 +99,10 @@ void line(const View& view, int x0, int y0, int x1, int y1, uint32_t pixel) {
     // Pixel k of the walk (0 <= k < major_len) lies at major0 + k * major_step. Only the steps
     // whose major coordinate is inside the clip can draw: clip per pixel, but skip the rest
     // without walking it, so far-away end points cost nothing.
-    int64_t k_first = 0;
-    int64_t k_last = major_len - 1;
-    if (major_step > 0) {
-        k_first = std::max(k_first, major_lo - major0);
-        k_last = std::min(k_last, major_hi - 1 - major0);
-    } else {
-        k_first = std::max(k_first, major0 - (major_hi - 1));
-        k_last = std::min(k_last, major0 - major_lo);
-    }
+    const int64_t k_first =
+        std::max<int64_t>(0, major_step > 0 ? major_lo - major0 : major0 - (major_hi - 1));
+    const int64_t k_last =
+        std::min(major_len - 1, major_step > 0 ? major_hi - 1 - major0 : major0 - major_lo);
     if (k_first > k_last) {
         return;
     }

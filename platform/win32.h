@@ -11,20 +11,17 @@
 
 #else
 
-#include <cstddef>
 #include <cstdint>
 
 #define WINAPI
 #define CALLBACK
 
 typedef int BOOL;
-typedef int INT;
 typedef unsigned int UINT;
 typedef uint8_t BYTE;
 typedef uint16_t WORD;
 typedef uint32_t DWORD;
 typedef int32_t LONG;
-typedef char CHAR;
 typedef void VOID;
 typedef void* LPVOID;
 typedef void* HANDLE;
@@ -41,18 +38,14 @@ typedef LONG_PTR LRESULT;
 typedef DWORD COLORREF;
 typedef UINT MMRESULT;
 
-#define TW_DECLARE_HANDLE(name)                                                                    \
-    struct name##__;                                                                               \
-    typedef struct name##__* name
-TW_DECLARE_HANDLE(HWND);
-TW_DECLARE_HANDLE(HINSTANCE);
-TW_DECLARE_HANDLE(HDC);
-TW_DECLARE_HANDLE(HICON);
-TW_DECLARE_HANDLE(HCURSOR);
-TW_DECLARE_HANDLE(HMENU);
-TW_DECLARE_HANDLE(HWAVEIN);
-TW_DECLARE_HANDLE(HWAVEOUT);
-#undef TW_DECLARE_HANDLE
+typedef struct HWND__* HWND;
+typedef struct HINSTANCE__* HINSTANCE;
+typedef struct HDC__* HDC;
+typedef struct HICON__* HICON;
+typedef struct HCURSOR__* HCURSOR;
+typedef struct HMENU__* HMENU;
+typedef struct HWAVEIN__* HWAVEIN;
+typedef struct HWAVEOUT__* HWAVEOUT;
 typedef HANDLE HGDIOBJ;
 typedef HGDIOBJ HPEN;
 typedef HGDIOBJ HBRUSH;
@@ -79,7 +72,6 @@ typedef struct tagRECT {
     LONG right;
     LONG bottom;
 } RECT, *LPRECT;
-typedef const RECT* LPCRECT;
 
 typedef struct tagPOINT {
     LONG x;
@@ -185,7 +177,6 @@ typedef unsigned short ATOM;
 #define MB_ICONHAND 0x00000010L
 #define MB_ICONSTOP MB_ICONHAND
 #define MB_ICONEXCLAMATION 0x00000030L
-#define MB_ICONASTERISK 0x00000040L
 
 // Stock objects.
 #define WHITE_BRUSH 0

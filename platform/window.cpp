@@ -88,19 +88,9 @@ Window* create(Window proto, HWND parent) {
     const int inset = (w->kind == Kind::Plain && (w->style & WS_BORDER)) ? 1 : 0;
     w->client = RECT{inset, inset, std::max(inset, width - inset), std::max(inset, height - inset)};
     if (w->kind == Kind::Plain) {
-        w->has_surface = true;
-        w->surface = raster::Surface(std::max(width, 0), std::max(height, 0), 0xFFFFFF);
-        if (inset && width > 0 && height > 0) {
-            // Windows' window-frame colour.
-            for (int x = 0; x < width; ++x) {
-                w->surface.pixels[x] = 0;
-                w->surface.pixels[static_cast<size_t>(height - 1) * width + x] = 0;
-            }
-            for (int y = 0; y < height; ++y) {
-                w->surface.pixels[static_cast<size_t>(y) * width] = 0;
-                w->surface.pixels[static_cast<size_t>(y) * width + width - 1] = 0;
-            }
-        }
+        // A white client area inside a frame of Windows' window-frame colour, black.
+        w->surface = raster::Surface(width, height, inset ? 0 : 0xFFFFFF);
+        raster::fill(client_view(*w), 0xFFFFFF);
     }
     windows.emplace(reinterpret_cast<uintptr_t>(w->handle), std::move(owned));
     if (Window* p = find(parent)) {
@@ -125,17 +115,11 @@ using platform::win::find;
 using platform::win::Kind;
 using platform::win::Window;
 
-HWND WINAPI CreateWindowExA(DWORD ex_style, LPCSTR class_name, LPCSTR window_name, DWORD style,
+HWND WINAPI CreateWindowExA(DWORD /*ex_style*/, LPCSTR class_name, LPCSTR window_name, DWORD style,
                             int x, int y, int width, int height, HWND parent, HMENU menu,
                             HINSTANCE instance, LPVOID /*param*/) {
-    if (!class_name) {
-        return nullptr;
-    }
-    const win::WindowClass* cls = win::find_class(class_name);
-    if (!cls) {
-        return nullptr;
-    }
-    if ((parent && !find(parent)) || ((style & WS_CHILD) && !parent)) {
+    const win::WindowClass* cls = class_name ? win::find_class(class_name) : nullptr;
+    if (!cls || (parent && !find(parent)) || ((style & WS_CHILD) && !parent)) {
         return nullptr;
     }
     Window proto;
@@ -145,12 +129,12 @@ HWND WINAPI CreateWindowExA(DWORD ex_style, LPCSTR class_name, LPCSTR window_nam
     proto.background = cls->background;
     proto.instance = instance;
     proto.style = style;
-    proto.ex_style = ex_style;
     proto.id = (style & WS_CHILD) ? static_cast<int>(reinterpret_cast<intptr_t>(menu)) : 0;
     proto.text = window_name ? window_name : "";
     proto.rect = RECT{x, y, x + std::max(width, 0), y + std::max(height, 0)};
-    Window* w = win::create(std::move(proto), parent);
+    Window* const w = win::create(std::move(proto), parent);
     HWND hwnd = w->handle;
+    const RECT c = win::client_rect(*w);
     win::host::create_widget(*w);
 
     // lParam carries no CREATESTRUCT: nothing here reads one.
@@ -162,19 +146,11 @@ HWND WINAPI CreateWindowExA(DWORD ex_style, LPCSTR class_name, LPCSTR window_nam
         DestroyWindow(hwnd);
         return nullptr;
     }
-    w = find(hwnd);
-    if (!w) {
-        return nullptr;
-    }
-    if (w->style & WS_VISIBLE) {
+    // Each message may have destroyed the window: the calls below then find nothing to act on.
+    if (style & WS_VISIBLE) {
         win::deliver(hwnd, WM_SHOWWINDOW, TRUE, 0);
         InvalidateRect(hwnd, nullptr, TRUE);
     }
-    w = find(hwnd);
-    if (!w) {
-        return nullptr;
-    }
-    const RECT c = win::client_rect(*w);
     win::deliver(hwnd, WM_SIZE, 0, (c.bottom << 16) | (c.right & 0xFFFF));
     return find(hwnd) ? hwnd : nullptr;
 }
@@ -205,7 +181,7 @@ LRESULT WINAPI DefWindowProcA(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam)
     case WM_NCHITTEST:
         return HTCLIENT; // no caption or sizing border to hit on a plain window here
     case WM_ERASEBKGND:
-        if (!w->has_surface || !w->background) {
+        if (!w->background) { // only plain windows have one
             return 0;
         }
         gdi::fill_with_brush(win::client_view(*w), w->background);

@@ -1,13 +1,12 @@
-// The window layer's own records, shared by the files of platform/ that implement user32:
-// windows.cpp (tree, messages, timers, paint), dialogs.cpp, message_box.cpp, qt_host.cpp and
-// testing.cpp. Not part of the application's surface.
+// The window layer's own records, shared by the files of platform/ that implement user32
+// (class, window, message, painting, dialogs, message_box, qt_host) and by the test hooks. Not
+// part of the application's surface.
 #pragma once
 
 #include "platform/raster.h"
 #include "platform/win32.h"
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,7 +31,6 @@ struct Window {
     HBRUSH background = nullptr;
     HINSTANCE instance = nullptr;
     DWORD style = 0;
-    DWORD ex_style = 0;
     int id = 0; // child id or control id
     HWND parent = nullptr;
     std::vector<HWND> children; // creation order; the last one is on top
@@ -43,13 +41,11 @@ struct Window {
     bool visible = false;
     bool destroying = false;
 
-    // Pending update.
-    bool invalid = false;
+    // Pending update: none while `update` is empty.
     bool erase = false;
     RECT update{}; // client pixels
 
-    // Windows drawn by the application keep their pixels here; frame included.
-    bool has_surface = false;
+    // Plain windows, which the application draws, keep their pixels here; frame included.
     raster::Surface surface;
     bool painting = false;
 
@@ -58,7 +54,6 @@ struct Window {
     // Dialogs.
     bool dialog_ended = false;
     INT_PTR dialog_result = 0;
-    int default_id = 0; // the template's default push button, 0 for none
 
     // Push buttons.
     bool pushed = false; // held down by the Space key
@@ -78,8 +73,7 @@ std::vector<HWND> all_windows(); // creation order
 RECT client_rect(const Window& w);
 raster::View client_view(Window& w); // the client area of the window's surface
 
-// Creates a window record with the standard creation messages; `proto` supplies every field
-// but the handle. Returns nullptr when the window procedure refused creation.
+// A new window record, made of `proto` but for its handle; no message is sent.
 Window* create(Window proto, HWND parent);
 void destroy(HWND hwnd);
 
@@ -101,17 +95,18 @@ std::optional<int64_t> next_timer_due();
 // Visible along its whole parent chain.
 bool showing(const Window& w);
 
-// The host presentation (qt_host.cpp). All of them do nothing without a display.
+// The host presentation (qt_host.cpp). Plain windows go without a widget when there is no
+// display; dialogs are only made with one (DialogBoxParamA fails first), and so their controls.
 namespace host {
 void create_widget(Window& w); // for Plain windows
 void destroy_widget(Window& w);
-void present(Window& w); // the surface changed
+void present(Window& w); // a plain window's surface changed
 void create_dialog_widget(Window& dialog, const std::string& font_face, int font_pixels);
 void create_control_widget(Window& control, Window& dialog);
 void show_dialog(Window& dialog, bool center_on_pointer);
-void hide(Window& w);
-void set_text(Window& w);
-void focus(Window& w);
+void hide(Window& dialog);
+void set_text(Window& control);
+void focus(Window& control);
 HWND focused_control(Window& dialog);
 void show_default(Window& button); // drawn as the default push button when its style says so
 } // namespace host
@@ -122,11 +117,11 @@ namespace dialog {
 // its lParam flags) for the dialog's focused control, or the dialog when none has the focus,
 // taken as IsDialogMessage takes it. `shift` is Shift's state when the key came (GetKeyState).
 void key_message(HWND dialog, UINT msg, WPARAM key, LPARAM flags, bool shift);
-void close_request(HWND dialog); // caption close box, system menu
-void clicked(HWND control);      // a mouse click on a push button
+void clicked(HWND control); // a click on a live push button (its widget still stands)
 } // namespace dialog
 
 // Sends `msg` to a dialog through the dialog manager (procedure, then default handling).
+// Both window procedures are deliver's, for windows it found alive.
 LRESULT dialog_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
 // The window procedure of template controls: push buttons answer as user32's do.
 LRESULT control_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);

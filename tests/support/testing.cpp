@@ -237,7 +237,7 @@ bool is_window(HWND window) {
 
 const raster::Surface* window_pixels(HWND window) {
     const win::Window* w = win::find(window);
-    return w && w->has_surface ? &w->surface : nullptr;
+    return w && w->kind == win::Kind::Plain ? &w->surface : nullptr;
 }
 
 bool save_screenshot(HWND dialog, const std::string& path) {
