@@ -24,7 +24,8 @@ READOUT_END=233
 FIGURE_COLOR="255 190 40"
 # The top left of the dash that the readout shows alone, centred, before On.
 DASH=($((READOUT[0] + (READOUT[2] - 20) / 2 + 2)) $((READOUT[1] + (READOUT[3] - 40) / 2 + 18)))
-# Where the client area starts in the X window: Wine draws its own frame around it.
+# Where the client area starts in the X window, as the dash tells: Wine draws its own frame
+# around it (and there a taller dialog font moves the panes down a pixel, counted in here).
 CLIENT=(0 0)
 # Bounds on the first reading after On and on the dash for good after Off (0: at once, the
 # Linux build's input lagging by a capture block or two).
