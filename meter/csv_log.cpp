@@ -42,8 +42,9 @@ bool csv_open(const std::string& path, std::string& error) {
         error = failure("open", errno);
         return false;
     }
-    // A new (or empty) file starts with the names of the columns.
-    if (std::ftell(log_file) == 0 &&
+    // A new (or empty) file starts with the names of the columns. The Windows C library leaves an
+    // appending stream at 0 until its first write: ask for the end explicitly.
+    if (std::fseek(log_file, 0, SEEK_END) == 0 && std::ftell(log_file) == 0 &&
         (std::fputs("time_utc,df_hz,rms,snr_db,verdict\n", log_file) < 0 ||
          std::fflush(log_file) != 0)) {
         error = failure("write to", errno);

@@ -12,12 +12,15 @@
 
 namespace {
 
-// Places of the panes in the dialog's client area, in pixels (the texts of meter/meter.rc sit
-// beside them at 1.5 pixels a dialog unit).
-constexpr int readout_x = 12, readout_y = 9, readout_width = 243, readout_height = 57;
-constexpr int plot_x = 12, plot_y = 84; // the XY pane, then the drift plot right of it
-constexpr int drift_x = 111, drift_width = 243, drift_height = 91;
-constexpr int level_x = 57, level_y = 201, level_width = 258, level_height = 15;
+// Places of the panes' top left corners in dialog units, beside the texts of meter/meter.rc, and
+// their sizes in pixels (1.5 pixels a unit with a 12 px dialog font). A font of another height
+// (a stand-in for the template's, or another resolution) moves the texts: the corners follow,
+// scaled as the dialog's own size of 300 x 176 units.
+constexpr int dialog_width_units = 300, dialog_height_units = 176;
+constexpr int readout_x = 8, readout_y = 6, readout_width = 243, readout_height = 57;
+constexpr int plot_x = 8, plot_y = 56; // the XY pane, then the drift plot right of it
+constexpr int drift_x = 74, drift_width = 243, drift_height = 91;
+constexpr int level_x = 38, level_y = 134, level_width = 258, level_height = 15;
 
 constexpr COLORREF figure_color = RGB(255, 190, 40);
 constexpr COLORREF level_color = RGB(80, 220, 80);
@@ -63,8 +66,13 @@ void invalidate(HWND pane) {
     InvalidateRect(pane, &client, TRUE);
 }
 
-HWND create_pane(HWND dialog, const char* pane_class, int x, int y, int width, int height) {
+HWND create_pane(HWND dialog, const char* pane_class, int x_units, int y_units, int width,
+                 int height) {
     auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(dialog, GWLP_HINSTANCE));
+    RECT client;
+    GetClientRect(dialog, &client);
+    const int x = (x_units * client.right + dialog_width_units / 2) / dialog_width_units;
+    const int y = (y_units * client.bottom + dialog_height_units / 2) / dialog_height_units;
     return CreateWindowExA(0, pane_class, nullptr, WS_CHILD | WS_VISIBLE | WS_BORDER, x, y, width,
                            height, dialog, nullptr, instance, nullptr);
 }

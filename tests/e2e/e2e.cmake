@@ -23,7 +23,7 @@ e2e_test(e2e_linux_pipewire_session bash ${e2e_dir}/e2e_session.sh linux-pipewir
 # drops what it could not play in time instead of leaving a gap.
 set_tests_properties(e2e_linux_session e2e_linux_pipewire_session PROPERTIES RUN_SERIAL TRUE)
 # tavrene-meter: readings on the loopback and on the simulated link, its log, a refused log file.
-e2e_test(e2e_meter bash ${e2e_dir}/e2e_meter.sh $<TARGET_FILE:tavrene-meter>
+e2e_test(e2e_meter bash ${e2e_dir}/e2e_meter.sh linux $<TARGET_FILE:tavrene-meter>
          ${CMAKE_BINARY_DIR}/tests/tools ${e2e_artifacts} ${e2e_work}/meter)
 set_tests_properties(e2e_meter PROPERTIES RUN_SERIAL TRUE)
 e2e_test(e2e_linux_no_display bash ${e2e_dir}/e2e_no_display.sh $<TARGET_FILE:tavrene>)
@@ -55,6 +55,13 @@ e2e_test(e2e_wine_keys bash ${e2e_dir}/e2e_keys.sh wine ${TAVRENE_WINDOWS_BUILD_
 # One wineserver per prefix: the tests that share it take turns.
 set_tests_properties(e2e_wine_keys PROPERTIES FIXTURES_REQUIRED "windows_exe;wine_prefix"
                      RESOURCE_LOCK wine_prefix)
+# tavrene-meter.exe on the loopback under Wine: its reading, log, Off and close.
+e2e_test(e2e_wine_meter bash ${e2e_dir}/e2e_meter.sh wine
+         ${TAVRENE_WINDOWS_BUILD_DIR}/tavrene-meter.exe ${CMAKE_BINARY_DIR}/tests/tools
+         ${e2e_artifacts} ${e2e_work}/wine_meter ${e2e_work}/wine)
+# Alone as well: the reading needs the audio unstarved.
+set_tests_properties(e2e_wine_meter PROPERTIES FIXTURES_REQUIRED "windows_exe;wine_prefix"
+                     RESOURCE_LOCK wine_prefix RUN_SERIAL TRUE TIMEOUT 60)
 
 # The platform conformance tests that call only Win32 (tests/conformance/), built for Windows and
 # run under Wine against the real user32, gdi32 and winmm: the same assertions test_platform
