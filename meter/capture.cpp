@@ -7,6 +7,7 @@
 #include "app/tavrene.h"
 #include "audio/capture.h"
 #include "audio/heap.h"
+#include "audio/tone.h"
 #include "dsp/bandpass.h"
 
 #include <cstring>
@@ -105,7 +106,10 @@ void meter_capture_block_filled(HWND dialog, WAVEHDR* hdr) {
     }
     if (bytes > 0) {
         show_newest(data, bytes);
-        if (estimator.push(data, bytes) > 0) {
+        // Only while the tone plays: what is still on its way back after Off would bring a
+        // reading back for a moment after the readout went blank.
+        const bool tone_playing = tone_device != nullptr && !tone_stopping;
+        if (tone_playing && estimator.push(data, bytes) > 0) {
             display_reading(dialog, estimator.reading());
         }
     }
