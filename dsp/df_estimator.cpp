@@ -17,6 +17,7 @@ constexpr double bin_hz = fs / fft_size;
 constexpr double search_hz = 70.0;
 constexpr double tone1_hz = 1000.0;
 constexpr double tone2_hz = 2000.0;
+constexpr double spacing_hz = tone2_hz - tone1_hz;
 constexpr double block_s = DfEstimator::block_samples / fs;
 constexpr double block_centre = (DfEstimator::block_samples - 1) / 2.0;
 // A tone counts as found when its power stands this far above the noise in its own bin: 10 dB
@@ -38,6 +39,9 @@ constexpr int absent_blocks_to_drop = 3;
 // The first block of a signal enters the fit only when both tones in it are this close to their
 // median: a block 10 % empty puts its phase off by at most 2 pi (df - mixer df) x 2 ms.
 constexpr double edge_gate = 0.9;
+// Sound-card clocks sit within a few hundred ppm of each other; a spacing fitted further off than
+// this (a very short or very noisy fit) is not trusted beyond it.
+constexpr double max_clock_error = 1e-3;
 
 double wrap(double x) {
     return x - 2.0 * pi * std::floor(x / (2.0 * pi) + 0.5);
@@ -86,9 +90,11 @@ void DfEstimator::reset() {
     disagree_run_ = 0;
     have_phase_ = false;
     last_phase_ = 0.0;
+    last_spacing_phase_ = 0.0;
     last_phase_index_ = 0;
     have_fit_ = false;
     fit_df_ = 0.0;
+    fit_spacing_hz_ = 0.0;
     std::fill(history_.begin(), history_.end(), BlockRecord{});
     reading_ = DfReading{};
 }
@@ -337,19 +343,26 @@ void DfEstimator::fine_stage(const double* block, BlockRecord& rec) {
     const double zr = r1 * r1 - i1 * i1;
     const double zi = -2.0 * r1 * i1;
     const double raw = std::atan2(i2 * zr + r2 * zi, r2 * zr - i2 * zi);
+    // arg z2 - arg z1 turns by 2 pi (spacing - 1000 Hz) x 40 ms a block: 40 whole turns go.
+    const double raw_spacing = std::atan2(i2 * r1 - r2 * i1, r2 * r1 + i2 * i1);
     // The first block after silence or a gap is mostly only partly filled: its phase, taken at
     // the centre, is off in proportion to how far the mixers sit from df.
     rec.edge = !have_phase_ || last_phase_index_ != rec.index - 1;
     if (!have_phase_) {
         rec.phase = raw;
+        rec.spacing_phase = raw_spacing;
     } else {
         const double df = have_fit_ ? fit_df_ : mixer_df_;
+        const double spacing = have_fit_ ? fit_spacing_hz_ : 0.0;
         const double gap = static_cast<double>(rec.index - last_phase_index_);
         const double predicted = last_phase_ - 2.0 * pi * df * gap * block_s;
         rec.phase = predicted + wrap(raw - predicted);
+        const double predicted_spacing = last_spacing_phase_ + 2.0 * pi * spacing * gap * block_s;
+        rec.spacing_phase = predicted_spacing + wrap(raw_spacing - predicted_spacing);
     }
     have_phase_ = true;
     last_phase_ = rec.phase;
+    last_spacing_phase_ = rec.spacing_phase;
     last_phase_index_ = rec.index;
 }
 
@@ -398,6 +411,7 @@ void DfEstimator::update_reading() {
     int count = 0;
     int64_t t0 = 0, t_first = 0, t_last = 0;
     double y0 = 0.0, st = 0.0, sy = 0.0, stt = 0.0, sty = 0.0;
+    double v0 = 0.0, sv = 0.0, stv = 0.0; // the same for the spacing phase
     for (const auto& b : history_) {
         // An edge block counts only when it is (nearly) full.
         const double gate = b.edge ? edge_gate : 0.5;
@@ -407,6 +421,7 @@ void DfEstimator::update_reading() {
         if (count == 0) {
             t0 = b.index;
             y0 = b.phase;
+            v0 = b.spacing_phase;
             t_first = t_last = b.index;
         }
         t_first = std::min(t_first, b.index);
@@ -417,16 +432,22 @@ void DfEstimator::update_reading() {
         sy += y;
         stt += t * t;
         sty += t * y;
+        sv += b.spacing_phase - v0;
+        stv += t * (b.spacing_phase - v0);
         ++count;
     }
     const double denom = count * stt - st * st;
     if (count >= min_fit_blocks && denom > 0.0) {
         const double slope = (count * sty - st * sy) / denom; // radians per block
-        r.df_hz = -slope / (2.0 * pi * block_s);
+        const double spacing_slope = (count * stv - st * sv) / denom;
+        fit_df_ = -slope / (2.0 * pi * block_s);
+        fit_spacing_hz_ = std::clamp(spacing_slope / (2.0 * pi * block_s),
+                                     -max_clock_error * spacing_hz, max_clock_error * spacing_hz);
+        have_fit_ = true;
+        // Capture hertz to the hertz the tones were sent in: their spacing as sent over as read.
+        r.df_hz = fit_df_ * spacing_hz / (spacing_hz + fit_spacing_hz_);
         r.has_df = true;
         r.span_s = static_cast<double>(t_last - t_first + 1) * block_s;
-        have_fit_ = true;
-        fit_df_ = r.df_hz;
     }
     reading_ = r;
 }
