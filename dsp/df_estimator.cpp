@@ -36,9 +36,9 @@ constexpr int relock_blocks = 3;
 constexpr double retune_hz = 0.1;
 // Blocks in a row without the two-tone that end a signal.
 constexpr int absent_blocks_to_drop = 3;
-// The first block of a signal enters the fit only when both tones in it are this close to their
-// median: a block 10 % empty puts its phase off by at most 2 pi (df - mixer df) x 2 ms.
-constexpr double edge_gate = 0.9;
+// The first block of a signal enters the fit when both tones in it reach this share of their
+// median: a quarter filled, its weight is a sixteenth of a full block's.
+constexpr double edge_gate = 0.25;
 // Sound-card clocks sit within a few hundred ppm of each other; a spacing fitted further off than
 // this (a very short or very noisy fit) is not trusted beyond it.
 constexpr double max_clock_error = 1e-3;
@@ -326,6 +326,7 @@ void DfEstimator::fine_stage(const double* block, BlockRecord& rec) {
     }
     constexpr double n = block_samples;
     // Tone k is a cos + b sin = |a - jb| cos(w t + arg(a - jb)) about the centre.
+    rec.mixer_df = mixer_df_;
     rec.amp1 = std::hypot(coef[0], coef[1]);
     rec.amp2 = std::hypot(coef[2], coef[3]);
     rec.tone_power = 0.5 * (rec.amp1 * rec.amp1 + rec.amp2 * rec.amp2);
@@ -407,39 +408,54 @@ void DfEstimator::update_reading() {
 
     const double median_a = median_of(median_a_, present);
     const double median_b = median_of(median_b_, present);
-    // Least squares over the blocks that pass the gate, times and phases taken from the first.
+    // Weighted least squares over the blocks that pass the gate, times and phases taken from the
+    // first. A tone's phase varies as the noise over its power: the weight is the inverse of
+    // var(arg z2 - 2 arg z1) and var(arg z2 - arg z1) alike, up to a constant.
+    const double df_now = have_fit_ ? fit_df_ : mixer_df_;
+    const double spacing_now = have_fit_ ? fit_spacing_hz_ : 0.0;
     int count = 0;
     int64_t t0 = 0, t_first = 0, t_last = 0;
-    double y0 = 0.0, st = 0.0, sy = 0.0, stt = 0.0, sty = 0.0;
+    double y0 = 0.0, sw = 0.0, st = 0.0, sy = 0.0, stt = 0.0, sty = 0.0;
     double v0 = 0.0, sv = 0.0, stv = 0.0; // the same for the spacing phase
     for (const auto& b : history_) {
-        // An edge block counts only when it is (nearly) full.
         const double gate = b.edge ? edge_gate : 0.5;
         if (!b.present || b.index < first || b.amp1 < gate * median_a || b.amp2 < gate * median_b) {
             continue;
         }
+        double phase = b.phase;
+        double spacing_phase = b.spacing_phase;
+        if (b.edge) {
+            // Filled only over its last part, the block's phases are those of that part's middle,
+            // carried to the block's centre at the mixers' rates rather than the tones' own.
+            const double fill = std::min(1.0, 0.5 * (b.amp1 / median_a + b.amp2 / median_b));
+            const double late_s = 0.5 * (1.0 - fill) * block_s;
+            phase += 2.0 * pi * (df_now - b.mixer_df) * late_s;
+            spacing_phase -= 2.0 * pi * spacing_now * late_s;
+        }
         if (count == 0) {
             t0 = b.index;
-            y0 = b.phase;
-            v0 = b.spacing_phase;
+            y0 = phase;
+            v0 = spacing_phase;
             t_first = t_last = b.index;
         }
         t_first = std::min(t_first, b.index);
         t_last = std::max(t_last, b.index);
+        const double w =
+            1.0 / (b.noise_power * (1.0 / (b.amp2 * b.amp2) + 4.0 / (b.amp1 * b.amp1)));
         const double t = static_cast<double>(b.index - t0);
-        const double y = b.phase - y0;
-        st += t;
-        sy += y;
-        stt += t * t;
-        sty += t * y;
-        sv += b.spacing_phase - v0;
-        stv += t * (b.spacing_phase - v0);
+        sw += w;
+        st += w * t;
+        sy += w * (phase - y0);
+        stt += w * t * t;
+        sty += w * t * (phase - y0);
+        sv += w * (spacing_phase - v0);
+        stv += w * t * (spacing_phase - v0);
         ++count;
     }
-    const double denom = count * stt - st * st;
+    const double denom = sw * stt - st * st;
     if (count >= min_fit_blocks && denom > 0.0) {
-        const double slope = (count * sty - st * sy) / denom; // radians per block
-        const double spacing_slope = (count * stv - st * sv) / denom;
+        const double slope = (sw * sty - st * sy) / denom; // radians per block
+        const double spacing_slope = (sw * stv - st * sv) / denom;
         fit_df_ = -slope / (2.0 * pi * block_s);
         fit_spacing_hz_ = std::clamp(spacing_slope / (2.0 * pi * block_s),
                                      -max_clock_error * spacing_hz, max_clock_error * spacing_hz);
