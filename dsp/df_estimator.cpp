@@ -84,6 +84,7 @@ void DfEstimator::reset() {
     coarse_found_ = false;
     coarse_df_ = 0.0;
     locked_ = false;
+    locked_at_ = -1;
     mixer_df_ = 0.0;
     segment_start_ = 0;
     absent_run_ = 0;
@@ -263,7 +264,14 @@ void DfEstimator::process_block() {
         if (coarse_found_) {
             lock(coarse_df_);
             fresh_lock = true;
+            locked_at_ = block_index_;
         }
+    } else if (coarse_found_ && locked_at_ == block_index_ - 1 &&
+               std::fabs(coarse_df_ - mixer_df_) > relock_hz) {
+        // The lock just taken rested on a spectrum the signal had only begun to fill; this one
+        // holds a block more of it. Start over from it, the block before included.
+        lock(coarse_df_);
+        fresh_lock = true;
     } else if (coarse_found_) {
         const double fine = have_fit_ ? fit_df_ : mixer_df_;
         disagree_run_ = std::fabs(coarse_df_ - fine) > relock_hz ? disagree_run_ + 1 : 0;

@@ -101,6 +101,7 @@ class DfEstimator {
     std::vector<std::vector<double>> basis_;
     std::array<double, fit_terms * fit_terms> gram_inverse_{};
     bool locked_ = false;
+    int64_t locked_at_ = -1; // the block whose spectrum first found the signal
     double mixer_df_ = 0.0;
     int64_t segment_start_ = 0;
     int absent_run_ = 0;
