@@ -17,6 +17,7 @@ constexpr double bin_hz = fs / fft_size;
 constexpr double search_hz = 70.0;
 constexpr double tone1_hz = 1000.0;
 constexpr double tone2_hz = 2000.0;
+constexpr double spacing_hz = tone2_hz - tone1_hz;
 constexpr double block_s = DfEstimator::block_samples / fs;
 constexpr double block_centre = (DfEstimator::block_samples - 1) / 2.0;
 // A tone counts as found when its power stands this far above the noise in its own bin: 10 dB
@@ -35,9 +36,12 @@ constexpr int relock_blocks = 3;
 constexpr double retune_hz = 0.1;
 // Blocks in a row without the two-tone that end a signal.
 constexpr int absent_blocks_to_drop = 3;
-// The first block of a signal enters the fit only when both tones in it are this close to their
-// median: a block 10 % empty puts its phase off by at most 2 pi (df - mixer df) x 2 ms.
-constexpr double edge_gate = 0.9;
+// The first block of a signal enters the fit when both tones in it reach this share of their
+// median: a quarter filled, its weight is a sixteenth of a full block's.
+constexpr double edge_gate = 0.25;
+// Sound-card clocks sit within a few hundred ppm of each other; a spacing fitted further off than
+// this (a very short or very noisy fit) is not trusted beyond it.
+constexpr double max_clock_error = 1e-3;
 
 double wrap(double x) {
     return x - 2.0 * pi * std::floor(x / (2.0 * pi) + 0.5);
@@ -80,15 +84,18 @@ void DfEstimator::reset() {
     coarse_found_ = false;
     coarse_df_ = 0.0;
     locked_ = false;
+    locked_at_ = -1;
     mixer_df_ = 0.0;
     segment_start_ = 0;
     absent_run_ = 0;
     disagree_run_ = 0;
     have_phase_ = false;
     last_phase_ = 0.0;
+    last_spacing_phase_ = 0.0;
     last_phase_index_ = 0;
     have_fit_ = false;
     fit_df_ = 0.0;
+    fit_spacing_hz_ = 0.0;
     std::fill(history_.begin(), history_.end(), BlockRecord{});
     reading_ = DfReading{};
 }
@@ -257,7 +264,14 @@ void DfEstimator::process_block() {
         if (coarse_found_) {
             lock(coarse_df_);
             fresh_lock = true;
+            locked_at_ = block_index_;
         }
+    } else if (coarse_found_ && locked_at_ == block_index_ - 1 &&
+               std::fabs(coarse_df_ - mixer_df_) > relock_hz) {
+        // The lock just taken rested on a spectrum the signal had only begun to fill; this one
+        // holds a block more of it. Start over from it, the block before included.
+        lock(coarse_df_);
+        fresh_lock = true;
     } else if (coarse_found_) {
         const double fine = have_fit_ ? fit_df_ : mixer_df_;
         disagree_run_ = std::fabs(coarse_df_ - fine) > relock_hz ? disagree_run_ + 1 : 0;
@@ -320,6 +334,7 @@ void DfEstimator::fine_stage(const double* block, BlockRecord& rec) {
     }
     constexpr double n = block_samples;
     // Tone k is a cos + b sin = |a - jb| cos(w t + arg(a - jb)) about the centre.
+    rec.mixer_df = mixer_df_;
     rec.amp1 = std::hypot(coef[0], coef[1]);
     rec.amp2 = std::hypot(coef[2], coef[3]);
     rec.tone_power = 0.5 * (rec.amp1 * rec.amp1 + rec.amp2 * rec.amp2);
@@ -337,19 +352,26 @@ void DfEstimator::fine_stage(const double* block, BlockRecord& rec) {
     const double zr = r1 * r1 - i1 * i1;
     const double zi = -2.0 * r1 * i1;
     const double raw = std::atan2(i2 * zr + r2 * zi, r2 * zr - i2 * zi);
+    // arg z2 - arg z1 turns by 2 pi (spacing - 1000 Hz) x 40 ms a block: 40 whole turns go.
+    const double raw_spacing = std::atan2(i2 * r1 - r2 * i1, r2 * r1 + i2 * i1);
     // The first block after silence or a gap is mostly only partly filled: its phase, taken at
     // the centre, is off in proportion to how far the mixers sit from df.
     rec.edge = !have_phase_ || last_phase_index_ != rec.index - 1;
     if (!have_phase_) {
         rec.phase = raw;
+        rec.spacing_phase = raw_spacing;
     } else {
         const double df = have_fit_ ? fit_df_ : mixer_df_;
+        const double spacing = have_fit_ ? fit_spacing_hz_ : 0.0;
         const double gap = static_cast<double>(rec.index - last_phase_index_);
         const double predicted = last_phase_ - 2.0 * pi * df * gap * block_s;
         rec.phase = predicted + wrap(raw - predicted);
+        const double predicted_spacing = last_spacing_phase_ + 2.0 * pi * spacing * gap * block_s;
+        rec.spacing_phase = predicted_spacing + wrap(raw_spacing - predicted_spacing);
     }
     have_phase_ = true;
     last_phase_ = rec.phase;
+    last_spacing_phase_ = rec.spacing_phase;
     last_phase_index_ = rec.index;
 }
 
@@ -394,39 +416,62 @@ void DfEstimator::update_reading() {
 
     const double median_a = median_of(median_a_, present);
     const double median_b = median_of(median_b_, present);
-    // Least squares over the blocks that pass the gate, times and phases taken from the first.
+    // Weighted least squares over the blocks that pass the gate, times and phases taken from the
+    // first. A tone's phase varies as the noise over its power: the weight is the inverse of
+    // var(arg z2 - 2 arg z1) and var(arg z2 - arg z1) alike, up to a constant.
+    const double df_now = have_fit_ ? fit_df_ : mixer_df_;
+    const double spacing_now = have_fit_ ? fit_spacing_hz_ : 0.0;
     int count = 0;
     int64_t t0 = 0, t_first = 0, t_last = 0;
-    double y0 = 0.0, st = 0.0, sy = 0.0, stt = 0.0, sty = 0.0;
+    double y0 = 0.0, sw = 0.0, st = 0.0, sy = 0.0, stt = 0.0, sty = 0.0;
+    double v0 = 0.0, sv = 0.0, stv = 0.0; // the same for the spacing phase
     for (const auto& b : history_) {
-        // An edge block counts only when it is (nearly) full.
         const double gate = b.edge ? edge_gate : 0.5;
         if (!b.present || b.index < first || b.amp1 < gate * median_a || b.amp2 < gate * median_b) {
             continue;
         }
+        double phase = b.phase;
+        double spacing_phase = b.spacing_phase;
+        if (b.edge) {
+            // Filled only over its last part, the block's phases are those of that part's middle,
+            // carried to the block's centre at the mixers' rates rather than the tones' own.
+            const double fill = std::min(1.0, 0.5 * (b.amp1 / median_a + b.amp2 / median_b));
+            const double late_s = 0.5 * (1.0 - fill) * block_s;
+            phase += 2.0 * pi * (df_now - b.mixer_df) * late_s;
+            spacing_phase -= 2.0 * pi * spacing_now * late_s;
+        }
         if (count == 0) {
             t0 = b.index;
-            y0 = b.phase;
+            y0 = phase;
+            v0 = spacing_phase;
             t_first = t_last = b.index;
         }
         t_first = std::min(t_first, b.index);
         t_last = std::max(t_last, b.index);
+        const double w =
+            1.0 / (b.noise_power * (1.0 / (b.amp2 * b.amp2) + 4.0 / (b.amp1 * b.amp1)));
         const double t = static_cast<double>(b.index - t0);
-        const double y = b.phase - y0;
-        st += t;
-        sy += y;
-        stt += t * t;
-        sty += t * y;
+        sw += w;
+        st += w * t;
+        sy += w * (phase - y0);
+        stt += w * t * t;
+        sty += w * t * (phase - y0);
+        sv += w * (spacing_phase - v0);
+        stv += w * t * (spacing_phase - v0);
         ++count;
     }
-    const double denom = count * stt - st * st;
+    const double denom = sw * stt - st * st;
     if (count >= min_fit_blocks && denom > 0.0) {
-        const double slope = (count * sty - st * sy) / denom; // radians per block
-        r.df_hz = -slope / (2.0 * pi * block_s);
+        const double slope = (sw * sty - st * sy) / denom; // radians per block
+        const double spacing_slope = (sw * stv - st * sv) / denom;
+        fit_df_ = -slope / (2.0 * pi * block_s);
+        fit_spacing_hz_ = std::clamp(spacing_slope / (2.0 * pi * block_s),
+                                     -max_clock_error * spacing_hz, max_clock_error * spacing_hz);
+        have_fit_ = true;
+        // Capture hertz to the hertz the tones were sent in: their spacing as sent over as read.
+        r.df_hz = fit_df_ * spacing_hz / (spacing_hz + fit_spacing_hz_);
         r.has_df = true;
         r.span_s = static_cast<double>(t_last - t_first + 1) * block_s;
-        have_fit_ = true;
-        fit_df_ = r.df_hz;
     }
     reading_ = r;
 }

@@ -4,8 +4,15 @@
 // df free of any sample-clock error. Fine stage: both tones are demodulated over blocks of 441
 // samples (40 ms, whole cycles of both) at 1000 + dm and 2000 + dm, dm the coarse df at lock;
 // the phase of z2 conj(z1)^2 falls at 2 pi df per second. Its unwrapped history over the last
-// second (shorter just after the signal appeared) is fitted by least squares; blocks where a
-// tone is under half its median level (the edges of the signal) are left out of the fit.
+// second (shorter just after the signal appeared) is fitted by least squares, each block weighted
+// by its own phase variance; blocks where a tone is under half its median level (a fade, the end
+// of the signal) are left out. The first block of a signal, mostly only partly filled, counts
+// from a quarter of that level on, at the weight its level earns.
+//
+// That slope is df in the capture's own hertz: a capture clock p ppm fast reads it p ppm low.
+// The phase of z2 conj(z1) turns with the tones' spacing, 1000 Hz as sent, and fitted the same
+// way it measures the capture clock against the playback clock; the reading is scaled by it, so
+// df comes out in the hertz the tones were sent in.
 #pragma once
 
 #include <array>
@@ -56,9 +63,11 @@ class DfEstimator {
   private:
     struct BlockRecord {
         int64_t index = -1;
-        bool present = false; // both tones found in this block
-        bool edge = false;    // the first after a block without them
-        double phase = 0.0;   // unwrapped arg z2 - 2 arg z1 at the block's centre
+        bool present = false;       // both tones found in this block
+        bool edge = false;          // the first after a block without them
+        double phase = 0.0;         // unwrapped arg z2 - 2 arg z1 at the block's centre
+        double spacing_phase = 0.0; // unwrapped arg z2 - arg z1 there
+        double mixer_df = 0.0;      // where the mixers sat when the block was fitted
         double amp1 = 0.0, amp2 = 0.0;
         double tone_power = 0.0, noise_power = 0.0;
         double sum_sq = 0.0; // of sample - 128
@@ -92,15 +101,18 @@ class DfEstimator {
     std::vector<std::vector<double>> basis_;
     std::array<double, fit_terms * fit_terms> gram_inverse_{};
     bool locked_ = false;
+    int64_t locked_at_ = -1; // the block whose spectrum first found the signal
     double mixer_df_ = 0.0;
     int64_t segment_start_ = 0;
     int absent_run_ = 0;
     int disagree_run_ = 0;
     bool have_phase_ = false;
     double last_phase_ = 0.0;
+    double last_spacing_phase_ = 0.0;
     int64_t last_phase_index_ = 0;
     bool have_fit_ = false;
-    double fit_df_ = 0.0;
+    double fit_df_ = 0.0;         // in the capture's hertz, as the mixers need it
+    double fit_spacing_hz_ = 0.0; // the tones' spacing less 1000 Hz, in the capture's hertz
 
     std::vector<BlockRecord> history_; // ring of window_blocks
     std::vector<double> median_a_, median_b_;
