@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Front door. `make run` and `make test` work on a fresh Debian 12 machine: they install what is
 # missing first.
 SHELL := /bin/bash

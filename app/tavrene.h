@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main dialog: what the streams and panes share with it.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The capture stream: the audio input runs for the whole life of the dialog into one block that
 // is queued again as soon as the device hands it back. The XY pane reads that block in place.
 #pragma once

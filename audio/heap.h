@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the audio streams get their blocks and block records. A seam so that tests can make any
 // allocation fail and count what is still held.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tone output stream: two 4096-byte blocks kept in the output queue and refilled with the
 // two-tone as the device hands them back, switched on and off by the On/Off button.
 #pragma once

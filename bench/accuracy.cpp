@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // accuracy [--trials N] [--snr DB,...] [--seed-set K]: the df estimator against the simulated SSB
 // link. For every SNR and df, N trials at each of -300 and +300 ppm of capture clock error, band
 // limit on: noise alone for a while, then the synthesizer's two-tone. Prints a Markdown table of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Costs of the signal core. The synthesizer is measured next to the bare sines it must compute,
 // which are its floor; the band-pass pair per 528-byte block; the df estimator per second of
 // captured input.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // latency_probe repaints SECONDS       XY pane repaints per second, tone on, host audio
 // latency_probe press-to-figure TRIALS On press to the first repaint showing the figure, host audio
 // latency_probe input-to-pixel TRIALS  input step to the repaint showing it, simulated path

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The real program under the private X display and PulseAudio loopback of tests/e2e/lib.sh:
 # start it, find and press its On/Off button, read what the kernel says about it. Sourced after
 # tests/e2e/lib.sh; needs TOOLS (the test tools of the build) and PROBES (its bench folder).

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The program's own figures, medians of several runs, written into docs/performance.md between
 # its "perf" markers. Everything runs under a private X display and PulseAudio loopback.
 #   - start-up to the first painted dialog, CPU over 20 s with capture running and the tone

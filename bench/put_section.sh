@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # put_section.sh NAME FILE: replaces what lies between the lines "<!-- NAME:begin -->" and
 # "<!-- NAME:end -->" of FILE with standard input (the markers stay).
 NAME=${1:?section}

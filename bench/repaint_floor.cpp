@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // repaint_floor: the least a Qt program can do to show what Tavrene's XY pane shows: a window
 // with one 91 x 91 widget whose image is rewritten and repainted on a 10 ms timer, nothing else
 // (no audio, no signal processing, no Win32 layer). Its CPU use on a display is the floor under

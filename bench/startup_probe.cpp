@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // startup_probe CAPTION TIMEOUT_MS RESULT_FILE PROGRAM [ARGS...]
 // Becomes PROGRAM (same process, so the caller keeps its PID), while a forked watcher looks at the
 // X display every millisecond until a window titled CAPTION shows both of its panes painted (two

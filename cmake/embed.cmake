@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Writes the bytes of IN as a std::span<const unsigned char> returned by FUNCTION in NAMESPACE
 # into OUT.
 file(READ "${IN}" hex HEX)

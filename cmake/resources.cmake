@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Resource scripts compiled as for Windows, for the Linux programs: the dialog manager reads the
 # binary templates. The host's C preprocessor stands in for the cross compiler's, with the MinGW
 # headers and the macros a Windows target defines.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tavrene-demo: the same program, its sound going round a simulated SSB link instead of a radio.
 #include "platform/host.h"
 #include "platform/wave_backend.h"

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Screenshots of tavrene-demo for the documentation: the window a few seconds after On, for
 # each offset given. Runs on a private Xvfb display; stops everything it started by PID.
 # Usage: demo/screenshots.sh BUILD_DIR OUT_DIR [DF...]   (default offsets: 0 2)

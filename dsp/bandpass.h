@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The band-pass pair: one captured block in, the points of the XY figure out. Filter A keeps the
 // tone near 1000 Hz (horizontal), filter B the tone near 2000 Hz (vertical).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The signed offset df between the returned two-tone and the one sent, from captured samples.
 //
 // Coarse stage: a 1024-point spectrum finds each tone within +-70 Hz of nominal; 2 f1' - f2' is

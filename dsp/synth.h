@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The two-tone test signal: f and 2f summed, as unsigned 8-bit samples at 11025 per second.
 #pragma once
 

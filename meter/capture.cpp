@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The meter's capture: four blocks of 100 ms in the input queue, so the device always has one to
 // fill while the others wait to be read; every block that comes back goes to the estimator and
 // straight back into the queue, so no sample is lost between blocks. The XY pane reads the last

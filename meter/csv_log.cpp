@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The per-second log: one line a second of the latest reading, appended to a CSV file that a
 // spreadsheet or a plotting script reads while the meter runs.
 #include "meter/meter.h"

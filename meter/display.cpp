@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the meter shows: the readout in seven-segment figures, the level bar, the drift plot of
 // the last two minutes, and the texts beside them. Everything is drawn in one-pixel lines.
 #include "meter/meter.h"

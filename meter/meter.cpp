@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Entry point and main dialog of Tavrene Meter: Tavrene's two-tone out, the signed df of what
 // comes back in, on the same Win32 subset.
 #include "meter/meter.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tavrene Meter: the signed df readout. What its dialog, capture, display and log share.
 #pragma once
 

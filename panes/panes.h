@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The three kinds of pane: the live XY figure, the reference waveform and the idle trace.
 #pragma once
 

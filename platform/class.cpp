@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Window classes: registration and lookup by name, without regard to case, as in Win32.
 #include "platform/windows_internal.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A resource file is a run of entries, each a header (sizes, type, name, language) and then the
 // resource's bytes, both starting on a DWORD boundary. Only the dialog entries are opened; every
 // read is confined to the part of the file it belongs to, and leaving it is a fault.

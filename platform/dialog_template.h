@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The dialog templates of a compiled resource file (.res): the DLGTEMPLATEEX that Windows loads,
 // read with every offset and length checked, so that a damaged file is refused, never trusted.
 #pragma once

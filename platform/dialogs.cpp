@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The dialog manager: a template from the compiled resources becomes a dialog window with native
 // controls laid out in dialog units; the modal loop runs until EndDialog; keyboard messages go
 // through the dialog manager as IsDialogMessage takes them, and push buttons answer keys as

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Device contexts, stock objects and pens over the software raster. Handles are opaque numbers
 // looked up in tables, never dereferenced, so a stale or forged handle fails cleanly.
 #include "platform/gdi_internal.h"

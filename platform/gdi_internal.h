@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How the window layer hands a surface to the drawing calls.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The user-interface thread's loop: clock, service tasks, cross-thread calls and the order in
 // which work is taken (Win32's GetMessage order: posted messages, then input, then paints, then
 // timers).

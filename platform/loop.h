@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The user-interface thread's clock, message loop and service tasks, shared inside platform/
 // and with the tests. Everything here runs on the one user-interface thread unless it says
 // otherwise.

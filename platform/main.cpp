@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Linux program's entry: the toolkit starts, then the Win32 entry point runs.
 #include "platform/host.h"
 

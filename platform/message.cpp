@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Messages and timers: the posted queue, pointer input, dispatch to window procedures,
 // SetTimer and the ticks it brings, PostMessageA and SendMessageA.
 #include "platform/host.h"

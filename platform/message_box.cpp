@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MessageBoxA and MessageBeep. The box runs this layer's loop while it is open, so posted
 // messages, device reports and timers keep being dispatched.
 #include "platform/host.h"

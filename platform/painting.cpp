@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Painting: invalidation, WM_PAINT when nothing else is waiting, and BeginPaint/EndPaint over
 // each window's raster surface, which the host then presents.
 #include "platform/gdi_internal.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Qt host: start-up (host_main) and the widgets that present windows: dialogs, their
 // native controls, and panes that show the raster surface the application drew.
 #include "platform/host.h"

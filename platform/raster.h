@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A software raster: 32-bit pixel buffers and the few primitives the drawing calls need.
 // Plain C++, no toolkit, so pane pixels can be checked exactly without a display.
 #pragma once

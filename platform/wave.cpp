@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // waveIn*/waveOut*: handles, header queues, flags and notifications, over a backend that only
 // moves bytes (wave_backend.h).
 #include "platform/wave_backend.h"

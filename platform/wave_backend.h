@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The audio behind waveIn*/waveOut*. The device logic (wave.cpp) keeps the Win32 side: handles,
 // header queues, flags and notifications. A backend only moves bytes: an output stream takes
 // queued bytes and says how far the host has played them, an input stream delivers what its host

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The host's audio on its sound server, through libpulse: PulseAudio's client library, whose
 // protocol PipeWire serves as well. Streams name no device, so the server's default input and
 // output are used (the user's choice in the desktop's sound settings), and a stream the user moves

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Win32 surface the application is written against.
 //
 // On Windows this is the real thing. Elsewhere it declares the small subset the application

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window tree: creation with its messages, destruction with its children, the records of
 // each window, DefWindowProcA and the window queries.
 #include "platform/gdi_internal.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window layer's own records, shared by the files of platform/ that implement user32
 // (class, window, message, painting, dialogs, message_box, qt_host) and by the test hooks. Not
 // part of the application's surface.

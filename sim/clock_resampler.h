@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Resampling onto a sample clock a few hundred ppm off: a windowed-sinc fractional-delay
 // interpolator (32 taps, Kaiser window) whose read position advances by 1 / (1 + ppm*1e-6) input
 // samples per output sample. The position is kept as an integer and a fraction, so it stays exact

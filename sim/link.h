@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The SSB link between the output and the input, as a stream processor: what the output plays
 // goes in, what the input records comes out. In order: every frequency component moves by df
 // (an analytic signal from a Hilbert FIR, mixed by exp(j 2 pi df t), real part); the 300-2700 Hz

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The options that set up the simulated radio path, shared by the programs that run on it.
 #pragma once
 

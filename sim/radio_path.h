@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated radio path: a wave-audio backend that feeds what the output device plays back
 // into the input device the way an SSB link does: a delay, then the link model (sim/link.h).
 // One clock, the platform's, paces both directions at the nominal rate; with a clock difference

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Test entry for everything that needs the toolkit: one QApplication for the whole run, on the
 // offscreen platform unless the environment names another.
 #include <QApplication>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The whole application in process: WinMain on the simulated radio path, the virtual clock, and
 // a hook that drives the dialog the way a user would.
 #pragma once

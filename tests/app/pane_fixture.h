@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Panes of the application hosted by a plain window, outside the dialog, so their pixels can be
 // checked one by one.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The little the conformance tests need beyond Win32 itself, implemented twice: over platform/
 // on Linux (seam_linux.cpp) and over the real user32, gdi32 and winmm on Windows and under Wine
 // (windows/seam_windows.cpp). The tests in this folder call nothing else, so the same assertions

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The keyboard in a dialog, against the real dialog manager as much as against platform/'s: what
 // Esc, Return, Tab, Space and Alt+F4 send to the dialog procedure of the program's own template
 // (one push button, the only tab stop, and no default push button), and when.

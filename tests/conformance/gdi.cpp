@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Drawing, against Windows' GDI as much as against the software raster: pens and their handles,
 // LineTo's end points and current position, SetPixel's clipping, lines clipped at the edges, and
 // the two static panes pixel for pixel.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Windows and their messages, against Windows as much as against the Qt host: class rules, the
 // creation and destruction sequences, posted-message order, paint priority and erasing.
 // Windows sends many more messages than these tests look at (sizing, activation, frames): each

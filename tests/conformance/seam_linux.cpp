@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The conformance tests' seam over platform/: its loop on the real clock, a DC over the software
 // raster, the simulated radio path as the waveform device, and keys given to the Qt widgets as
 // the window system gives them.

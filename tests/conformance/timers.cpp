@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Timers on the real clock, against Windows as much as against the Qt host: the minimum period,
 // re-arming, KillTimer, and where WM_TIMER falls among posted messages and paints.
 #include "tests/conformance/conformance.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A waveform block with its header, set up as the application sets its blocks up, and the one
 // stream format.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The waveform header rules a program relies on, against winmm as much as against platform/:
 // bad handles and null headers, what preparing, queueing, resetting and closing do to the flags,
 // and which calls a queued header refuses. Nothing here waits for audio to play or arrive.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Whole-program tests: the real binaries under a private X display and a private PulseAudio or
 # PipeWire server, the Windows build under Wine, the installed and packaged program, the icon,
 # and the Win32 conformance tests under Wine.

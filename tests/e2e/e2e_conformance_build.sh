@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Cross-compiles the conformance tests for Windows (tests/conformance/windows), GoogleTest with
 # them, into BUILD_DIR/conformance.exe for e2e_wine_conformance.sh.
 # Usage: e2e_conformance_build.sh SOURCE_DIR BUILD_DIR

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The display goes away while the tone plays (the X server is killed): the program must end by
 # itself with exit code 1 and one line of its own on standard error, without a crash, and leave
 # no stream behind on the sound server.

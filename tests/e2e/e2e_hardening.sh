@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The shipped Linux binary carries the distribution's hardening: PIE, full RELRO, stack
 # protector and _FORTIFY_SOURCE.
 # Usage: e2e_hardening.sh PROGRAM COMPILE_COMMANDS_JSON

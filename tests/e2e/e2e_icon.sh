@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The program icon is one drawing: the SVG, the PNGs at every hicolor size and the Windows icon
 # (16 to 64 as DIBs, 256 as PNG) show the same picture, the committed app/tavrene.ico is what the
 # generator draws now, and the picture is the XY pane's yellow on its gray.

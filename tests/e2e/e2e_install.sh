@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # cmake --install puts the program, its desktop entry and its icon where a desktop finds them.
 # Usage: e2e_install.sh BUILD_DIR WORK_DIR
 BUILD=${1:?build folder}

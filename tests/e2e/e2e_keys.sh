@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The keyboard on the real program, pressed at the X server as a user presses keys, the same
 # sequence on the Linux build and on the Windows build under Wine (whose real user32 sets what
 # is expected): the On/Off button has the focus but is a plain push button, so Return does

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # tavrene-meter as a user runs it, one case a row of the table: the real binary on the private
 # PulseAudio loopback (what it plays comes back unchanged: df 0) or on the simulated link, On
 # pressed at the X server, the --csv log read back and the readout read off the screen. The

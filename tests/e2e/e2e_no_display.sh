@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Without a display the program cannot show its dialog: it must end at once with exit code 1 and
 # say why on standard error, not hang and not crash.
 # Usage: e2e_no_display.sh PROGRAM

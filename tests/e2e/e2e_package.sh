@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Debian package: built with CPack, lintian finds no error and no warning in it; it declares
 # the shared libraries it needs, the Qt platform plugins (which nothing links against) and the
 # dialog's font; it holds the programs, a manual page for each that renders cleanly and lists

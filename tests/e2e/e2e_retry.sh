@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # e2e_retry.sh ATTEMPTS COMMAND...: runs COMMAND again, up to ATTEMPTS times in all, while it ends
 # with exit code 3 (the session's code for a recording that is not the exact tone). Wine's waveform
 # output, when its PulseAudio stream underruns, hands blocks back without playing them; a second

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # A user's session with the real program, nothing mocked: the dialog appears, On plays the
 # synthesizer's exact bytes, the panes show the figure-eight and the reference curve, Off and On
 # again continue the tone's phase, and a close while playing ends the program only after the

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Cross-compiles the Windows programs (tavrene and tavrene-meter) and checks what each is: a GUI
 # executable that needs only the
 # system's own DLLs (user32, gdi32, winmm and the C runtime), carrying icon group 102.

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs the conformance tests cross-built for Windows (tests/conformance/windows) under Wine, on a
 # private X display and a private PulseAudio loopback, so that the real user32 can show dialogs
 # and winmm has a waveform device to open.

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Creates the Wine prefix the Windows tests share (once per test run): Wine's own window frames
 # (there is no window manager), the caption glyph font, and a Japanese locale for the dialog.
 # Usage: e2e_wine_prefix.sh ROOT

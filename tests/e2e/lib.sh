@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Shared harness of the whole-program tests: private PulseAudio loopback, private X display,
 # bounded waits, and a trap that stops by PID everything a test started, also when it fails.
 # Sourced by the e2e_*.sh scripts; needs E2E_WORK (a fresh scratch folder for this test).

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sourced by e2e_session.sh: Off while the pointer keeps moving over the XY pane. Every move is a
 # message to the pane; the pane must keep repainting through them, so the figure-eight gives way
 # to the silent centre point while the pointer is still moving. Uses the session's ORIGIN, TOOLS,

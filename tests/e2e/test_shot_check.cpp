@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The screenshot checks, on pictures drawn here: they must find the dialog wherever it is, accept
 // the right panes and point at the pixel that is wrong otherwise.
 #include "tests/tools/shot_check/screen.h"

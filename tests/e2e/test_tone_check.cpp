@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The recording check must pass a clean session and catch every way the tone can go wrong:
 // a lost, repeated or altered block, a restart from the wrong phase, a click in the silence.
 #include "tests/tools/tone_check/recording.h"

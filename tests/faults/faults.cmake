@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The host's audio (libpulse) with a private sound server that is missing, has no devices, is
 # killed and started again under the running program, or whose input stops delivering. One
 # process per case, each with a server of its own.

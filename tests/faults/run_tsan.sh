@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The ThreadSanitizer build's threaded tests: the application in process (simulated path), the
 # host-audio (libpulse) wave tests and the sound-server faults, each on a fresh private
 # PulseAudio server. Any report fails the run; TSAN_HALT=0 lets each test run

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The application in process on the host's real audio (libpulse, over a private PulseAudio
 // server that with_pulse.sh starts, or none), driven with the real clock: what the user sees when
 // the sound server is missing, dies under it and comes back, or when the input stops delivering.

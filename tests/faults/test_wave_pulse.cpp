@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The libpulse backend on a private sound server that with_pulse.sh starts: a loopback (a null
 // sink whose monitor is the default input), a server with no devices, or none at all.
 #include "../platform/test_wave_util.h"

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs a command with a private sound server, or with none reachable at all.
 #   with_pulse.sh pulse|empty|none WORK_DIR COMMAND...
 # pulse: a private PulseAudio loopback (null sink, its monitor as the default input). empty: a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A throwaway Win32 program, not the application: it registers a class, opens the dialog from
 // the template, draws into a child, runs a timer and ends the dialog on its own.
 #include "platform/host.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The dialog-template reader: the program's own compiled template, lookup by name, damaged
 // copies of the real file, and the template forms windres writes that the real file lacks.
 #include "platform/dialog_template.h"

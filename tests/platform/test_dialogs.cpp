@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The dialog manager on the real template: lookup, layout in dialog units, keys from the window
 // system, close requests that never close the window by themselves, EndDialog. What holds
 // against Windows' dialog manager as well is in tests/conformance/dialog_keys.cpp.

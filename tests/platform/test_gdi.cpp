@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The drawing calls over the software raster: stock brush colours, pen and DC lifetimes, and the
 // frame around a pane's client area. What holds against Windows' GDI as well is in
 // tests/conformance/gdi.cpp.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MessageBoxA keeps the loop running while it is open; MessageBeep is counted.
 #include "platform/loop.h"
 #include "tests/support/testing.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The software raster: colours, clipping, and Windows' choice of pixels for one-pixel lines.
 #include "platform/raster.h"
 

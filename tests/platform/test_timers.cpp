@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Timers and the loop on the virtual clock, to the microsecond: the minimum period, the schedule
 // of late ticks, re-arming on every message, pointer input, service tasks and cross-thread calls.
 // Reference figures were taken from the same cases run under Wine. Re-arming, KillTimer, the

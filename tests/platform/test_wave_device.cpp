@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Conformance of waveIn*/waveOut*: the rules a Win32 program relies on, over the simulated path.
 #include "test_wave_util.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated radio path as the application meets it: two output blocks kept queued and
 // refilled, capture blocks requeued on every hand-back, all on the virtual clock.
 #include "test_wave_util.h"

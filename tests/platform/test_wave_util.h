@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared by the wave-audio tests: a hidden window that records the device reports, the
 // simulated radio path as the backend, and the virtual clock.
 #pragma once

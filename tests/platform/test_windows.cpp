@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Windows over the Qt host: nothing left behind by a refused creation, and the bordered pane's
 // frame and client pixels. What holds against Windows as well is in
 // tests/conformance/messages.cpp.

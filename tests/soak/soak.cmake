@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Soak: the tone toggled every half second while capture runs. In process, an hour of virtual
 # time on the simulated radio path; and the real program for a short while of real time, under
 # a private X display and PulseAudio loopback (`make soak` runs it for longer).

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The real program toggled every half second for SECONDS of real time with capture running,
 # under a private X display and PulseAudio loopback. Resident memory and the number of X windows
 # are sampled every few seconds; growth per hour is the least-squares slope of resident memory

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An hour at the radio in seconds: the tone toggled every half second while capture runs, on the
 // simulated radio path with the virtual clock. Resident memory and the number of windows must
 // stay flat.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Hooks for driving and inspecting the user interface from tests and tools.
 #include "tests/support/testing.h"
 

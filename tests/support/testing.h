@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Hooks for driving and inspecting the user interface from tests and tools. Not used by the
 // application itself.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // draw_icon DIR: draws the program icon, a sideways figure-eight (the XY figure at df = 0) in the
 // XY pane's yellow on its gray, and writes it into DIR as
 //   hicolor/scalable/apps/tavrene.svg               the drawing itself,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The conformance tests' seam over the real user32, gdi32 and winmm.
 #include "tests/conformance/conformance.h"
 

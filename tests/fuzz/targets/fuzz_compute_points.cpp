@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Any capture block through the band-pass pair: no out-of-bounds read (byte 527 is never read,
 // so the block given here has only 527 bytes), no undefined behaviour, and every point within
 // the reach of the taps: at most 128 * (sum of |tap|) / 2 from the centre.

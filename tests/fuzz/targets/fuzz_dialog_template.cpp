@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Any bytes as a compiled resource file: the reader either returns templates or names a fault,
 // and never crashes, hangs or reads outside the file.
 #include "platform/dialog_template.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // shot_check locate SHOT.ppm               prints the dialog's client origin on screen: "X Y"
 // shot_check idle SHOT.ppm X Y             tone off: idle pane, silent XY pane, no curve
 // shot_check playing SHOT.ppm X Y          tone on: reference pane and the figure-eight

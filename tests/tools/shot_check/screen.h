@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reads the dialog's panes off a screenshot: where the dialog's client area is, and whether the
 // XY, reference and idle panes show what they should.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tone_check RECORDING MIN_FIRST_SECONDS MIN_SECOND_SECONDS
 // Reads a raw u8 mono 11025 Hz recording of the audio output and checks that the first tone is the
 // synthesizer's sequence from its start for at least MIN_FIRST_SECONDS, and (unless 0) that a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Checks a recording of the audio output against the synthesizer's byte sequence.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // x11_close WINDOW_ID: asks an X window to close the way a window manager does, with the
 // WM_DELETE_WINDOW protocol message (there is no window manager under the test display).
 // Exit 0 when the message was sent, 1 when the window cannot be reached, 2 on bad use.
