@@ -55,7 +55,7 @@ build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: deps configure
-	cmake --build $(BUILD) -j $(JOBS) --target tavrene tavrene-demo
+	cmake --build $(BUILD) -j $(JOBS) --target tavrene tavrene-demo tavrene-meter
 	./$(BUILD)/tavrene
 
 # Every test: the Release build, then the ASan+UBSan build (which also runs the fuzzers for a
