@@ -107,11 +107,8 @@ void meter_capture_block_filled(HWND dialog, WAVEHDR* hdr) {
     }
     if (bytes > 0) {
         show_newest(data, bytes);
-        // Only while the tone plays: what is still on its way back after Off would bring a
-        // reading back for a moment after the readout went blank.
-        const bool tone_playing = tone_device != nullptr && !tone_stopping;
-        if (tone_playing && estimator.push(data, bytes) > 0) {
-            display_reading(dialog, estimator.reading());
+        if (estimator.push(data, bytes) > 0) {
+            display_reading(dialog, meter_reading());
         }
     }
     if (!stopping) {
@@ -144,6 +141,13 @@ void meter_estimator_reset() {
     estimator.reset();
 }
 
-const dsp::DfReading& meter_reading() {
-    return estimator.reading();
+dsp::DfReading meter_reading() {
+    dsp::DfReading reading = estimator.reading();
+    // The level and the verdict are shown with the tone off too, the offset only while it plays:
+    // the tone still on its way back after Off would bring a reading back after the readout
+    // went blank.
+    if (tone_device == nullptr || tone_stopping) {
+        reading.has_df = false;
+    }
+    return reading;
 }

@@ -33,10 +33,10 @@ int parse_meter_options(int argc, char** argv);
 void meter_capture_start(HWND dialog);
 void meter_capture_opened();                                // MM_WIM_OPEN
 void meter_capture_block_filled(HWND dialog, WAVEHDR* hdr); // MM_WIM_DATA
-void meter_capture_reset();            // every queued block comes back; none is re-queued
-void meter_capture_shutdown();         // end of the run: close the device, free its memory
-void meter_estimator_reset();          // forget every reading (tone off, capture restarted)
-const dsp::DfReading& meter_reading(); // the latest reading
+void meter_capture_reset();     // every queued block comes back; none is re-queued
+void meter_capture_shutdown();  // end of the run: close the device, free its memory
+void meter_estimator_reset();   // forget every reading (tone off, capture restarted)
+dsp::DfReading meter_reading(); // the latest reading, with no offset while the tone is off
 
 // Display (meter/display.cpp).
 bool register_meter_classes(HINSTANCE instance);

@@ -33,12 +33,14 @@ READING_SECONDS=4
 
 # NAME | OPTIONS | what the readings must show from 2 s after On
 #   zero: |df| < 0.005 Hz and verdict good; NUMBER: within 0.005 Hz of it, also on the screen;
-#   negative: df below 0 and a "-" on the screen; refused: the log is refused, the meter runs on.
+#   negative: df below 0 and a "-" on the screen; refused: the log is refused, the meter runs on;
+#   lost: the sound server dies after the first reading, and the readout falls back to the dash.
 CASES=(
     "loopback | | zero"
     "demo-up | --demo --df 0.3 | 0.300"
     "demo-down | --demo --df -3 | negative"
     "bad-log | --csv /nonexistent/dir/x.csv | refused"
+    "server-lost | | lost"
 )
 
 HEADER=time_utc,df_hz,rms,snr_db,verdict
@@ -47,6 +49,7 @@ EARLIER_LINE=2001-02-03T04:05:06Z,,0.0,,no_signal
 LINE_RE='^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z,(-?[0-9]+\.[0-9]{4})?,[0-9]+\.[0-9],(-?[0-9]+\.[0-9])?,(no_signal|level_too_low|clipping|good)$'
 
 e2e_start_pulse
+PULSE_SERVER_PID=$E2E_LAST_PID
 e2e_start_xvfb
 xdotool mousemove --sync 240 180
 case $HOST in
@@ -187,7 +190,20 @@ run_case() {
     [ "$expect" = refused ] || [ -n "${settled}" ] || ! [[ $expect =~ ^[0-9.]+$ ]] ||
         e2e_fail "$name: the readout never came within 50 mHz of $expect (last '$shown')"
 
-    if [ "$expect" = refused ]; then
+    if [ "$expect" = lost ]; then
+        # Nothing comes back any more: no reading may stand, on the screen or in the log.
+        kill -KILL "$PULSE_SERVER_PID"
+        local killed_at dash_shown
+        killed_at=$(date +%s)
+        dash_shown() { [ "$(readout_on_screen)" = - ]; }
+        e2e_wait_until 2 dash_shown || e2e_fail "$name: 2 s after the server died the readout shows '$(readout_on_screen)'"
+        sleep 1.5
+        dash_shown || e2e_fail "$name: a reading came back without a server: '$(readout_on_screen)'"
+        e2e_gone "$APP" && e2e_fail "$name: the meter ended with the server"
+        from=$(date -u -d "@$((killed_at + 2))" +%Y-%m-%dT%H:%M:%SZ)
+        csv_lines_after "$csv" "$from" | grep -v ',,.*,no_signal$' &&
+            e2e_fail "$name: the log has readings after the server died"
+    elif [ "$expect" = refused ]; then
         grep -qx "tavrene-meter: Cannot open the log file /nonexistent/dir/x.csv: No such file or directory" "$log" ||
             e2e_fail "$name: no clear message on standard error: $(cat "$log")"
         e2e_wait_until 5 e2e_streams -ge 1 || e2e_fail "$name: On played nothing after the refused log"
