@@ -23,10 +23,14 @@ e2e_test(e2e_linux_pipewire_session bash ${e2e_dir}/e2e_session.sh linux-pipewir
 # Alone, so that a busy machine does not starve the audio: Wine's waveform output in particular
 # drops what it could not play in time instead of leaving a gap.
 set_tests_properties(e2e_linux_session e2e_linux_pipewire_session PROPERTIES RUN_SERIAL TRUE)
-# tavrene-meter: readings on the loopback and on the simulated link, its log, a refused log file.
+# tavrene-meter: readings on the loopback and on the simulated link, its log, a refused log file,
+# a sound server that dies; on PipeWire the cases that use the sound server.
 e2e_test(e2e_meter bash ${e2e_dir}/e2e_meter.sh linux $<TARGET_FILE:tavrene-meter>
          ${CMAKE_BINARY_DIR}/tests/tools ${e2e_artifacts} ${e2e_work}/meter)
-set_tests_properties(e2e_meter PROPERTIES RUN_SERIAL TRUE)
+e2e_test(e2e_pipewire_meter bash ${e2e_dir}/e2e_meter.sh linux-pipewire
+         $<TARGET_FILE:tavrene-meter> ${CMAKE_BINARY_DIR}/tests/tools ${e2e_artifacts}
+         ${e2e_work}/pipewire_meter)
+set_tests_properties(e2e_meter e2e_pipewire_meter PROPERTIES RUN_SERIAL TRUE)
 e2e_test(e2e_linux_no_display bash ${e2e_dir}/e2e_no_display.sh $<TARGET_FILE:tavrene>)
 e2e_test(e2e_linux_display_lost bash ${e2e_dir}/e2e_display_lost.sh $<TARGET_FILE:tavrene>
          ${CMAKE_BINARY_DIR}/tests/tools ${e2e_work}/linux_display_lost)

@@ -5,8 +5,9 @@
 # pressed at the X server, the --csv log read back and the readout read off the screen. The
 # Windows build runs under Wine the same way, on the real user32, gdi32 and winmm.
 # Usage: e2e_meter.sh HOST PROGRAM TOOLS_BUILD_DIR ARTIFACTS_DIR WORK_DIR [WINE_ROOT]
-# HOST: linux, or wine (the loopback case only: --demo is the Linux build's).
-HOST=${1:?linux or wine}
+# HOST: linux; linux-pipewire (the cases on the sound server, on PipeWire's pulse server); or wine
+# (the loopback case only: --demo is the Linux build's).
+HOST=${1:?linux, linux-pipewire or wine}
 PROGRAM=${2:?program}
 TOOLS=${3:?tools folder}
 ARTIFACTS=${4:?artifacts folder}
@@ -48,12 +49,16 @@ HEADER=time_utc,df_hz,rms,snr_db,verdict
 EARLIER_LINE=2001-02-03T04:05:06Z,,0.0,,no_signal
 LINE_RE='^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z,(-?[0-9]+\.[0-9]{4})?,[0-9]+\.[0-9],(-?[0-9]+\.[0-9])?,(no_signal|level_too_low|clipping|good)$'
 
-e2e_start_pulse
-PULSE_SERVER_PID=$E2E_LAST_PID
+if [ "$HOST" = linux-pipewire ]; then
+    e2e_start_pipewire
+else
+    e2e_start_pulse
+fi
+PULSE_SERVER_PID=$E2E_LAST_PID # PulseAudio, or pipewire-pulse
 e2e_start_xvfb
 xdotool mousemove --sync 240 180
 case $HOST in
-linux) LAUNCH=("$PROGRAM") ;;
+linux | linux-pipewire) LAUNCH=("$PROGRAM") ;;
 wine)
     e2e_wine_env "$WINE_ROOT"
     [ "$(readlink "$WINEPREFIX/dosdevices/z:")" = / ] || e2e_fail "the prefix has no drive Z: for /"
@@ -266,6 +271,7 @@ for row in "${CASES[@]}"; do
     IFS='|' read -r name options expect <<<"$row"
     name=${name// /}
     [[ $HOST == wine && $name != loopback ]] && continue
+    [[ $HOST == linux-pipewire && $name != loopback && $name != server-lost ]] && continue
     run_case $name "$(echo $options)" $expect && continue
     e2e_log "$name: once more, as Wine's audio may have lost a block"
     run_case $name "$(echo $options)" $expect || e2e_fail "$name: the readings were wrong twice"
