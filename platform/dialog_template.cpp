@@ -87,20 +87,14 @@ class Part {
     }
 
     NameOrNumber name_or_number() {
-        if (peek16() == 0xFFFF) {
-            skip(2);
+        if (u16() == 0xFFFF) {
             return NameOrNumber{true, u16(), {}};
         }
+        pos_ -= 2; // that was the name's first character
         return NameOrNumber{false, 0, text()};
     }
 
   private:
-    uint16_t peek16() const {
-        return pos_ + 2 <= bytes_.size()
-                   ? static_cast<uint16_t>(bytes_[pos_] | bytes_[pos_ + 1] << 8)
-                   : 0;
-    }
-
     std::span<const unsigned char> bytes_;
     std::string what_;
     size_t pos_ = 0;
