@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 class QWidget;
@@ -66,7 +65,7 @@ struct WindowClass {
     HINSTANCE instance;
     std::string name; // as registered
 };
-const WindowClass* find_class(std::string_view name);
+const WindowClass* find_class(const char* name);
 void forget_classes();
 
 Window* find(HWND hwnd);
