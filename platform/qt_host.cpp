@@ -32,7 +32,7 @@ namespace platform::win::host {
 namespace {
 
 // A window the application draws: shows its surface, frame included. Pixels are scaled by the
-// device pixel ratio without smoothing.
+// device pixel ratio without smoothing (QPainter's default).
 class PaneWidget : public QWidget {
   public:
     PaneWidget(HWND hwnd, QWidget* parent) : QWidget(parent), hwnd_(hwnd) {
@@ -62,12 +62,7 @@ class PaneWidget : public QWidget {
 
   protected:
     void paintEvent(QPaintEvent*) override {
-        if (image_.isNull()) {
-            return;
-        }
-        QPainter p(this);
-        p.setRenderHint(QPainter::SmoothPixmapTransform, false);
-        p.drawImage(QRect(0, 0, image_.width(), image_.height()), image_);
+        QPainter(this).drawImage(0, 0, image_); // nothing before the first surface comes
     }
     void mouseMoveEvent(QMouseEvent* e) override {
         // The widget lives no longer than its window's record (free_window deletes it first).
