@@ -170,11 +170,8 @@ void create_widget(Window& w) {
     if (!have_display()) {
         return;
     }
-    const Window* parent_window = find(w.parent);
-    QWidget* parent = parent_window ? parent_window->widget : nullptr;
-    if (w.parent && !parent) {
-        return;
-    }
+    // With a display every window has a widget; CreateWindowExA refuses a parent that is gone.
+    QWidget* parent = w.parent ? find(w.parent)->widget : nullptr;
     auto* pane = new PaneWidget(w.handle, parent);
     pane->setGeometry(w.rect.left, w.rect.top, w.rect.right - w.rect.left,
                       w.rect.bottom - w.rect.top);
