@@ -196,11 +196,7 @@ LRESULT control_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
 namespace dialog {
 
 void key_message(HWND dialog, UINT msg, WPARAM key, LPARAM flags, bool shift) {
-    Window* d = find(dialog);
-    if (!d || d->kind != Kind::Dialog) {
-        return;
-    }
-    const HWND focus = host::focused_control(*d);
+    const HWND focus = host::focused_control(*find(dialog));
     if (!dialog_manager_takes(dialog, focus, msg, key, shift)) {
         deliver(focus ? focus : dialog, msg, key, flags);
     }
