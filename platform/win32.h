@@ -23,9 +23,7 @@ typedef uint8_t BYTE;
 typedef uint16_t WORD;
 typedef uint32_t DWORD;
 typedef int32_t LONG;
-typedef void VOID;
 typedef void* LPVOID;
-typedef void* HANDLE;
 typedef char* LPSTR;
 typedef const char* LPCSTR;
 typedef intptr_t INT_PTR;
@@ -47,7 +45,7 @@ typedef struct HCURSOR__* HCURSOR;
 typedef struct HMENU__* HMENU;
 typedef struct HWAVEIN__* HWAVEIN;
 typedef struct HWAVEOUT__* HWAVEOUT;
-typedef HANDLE HGDIOBJ;
+typedef void* HGDIOBJ;
 typedef HGDIOBJ HPEN;
 typedef HGDIOBJ HBRUSH;
 typedef HWAVEIN* LPHWAVEIN;
@@ -68,7 +66,7 @@ typedef HWAVEOUT* LPHWAVEOUT;
 
 typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
-typedef VOID(CALLBACK* TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
+typedef void(CALLBACK* TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
 
 typedef struct tagRECT {
     LONG left;
