@@ -42,13 +42,8 @@ struct Timer {
 std::vector<Timer> timers;
 
 Timer* earliest_timer() {
-    Timer* earliest = nullptr;
-    for (Timer& t : timers) {
-        if (!earliest || t.due_us < earliest->due_us) {
-            earliest = &t;
-        }
-    }
-    return earliest;
+    const auto earliest = std::ranges::min_element(timers, {}, &Timer::due_us);
+    return earliest == timers.end() ? nullptr : &*earliest;
 }
 
 MessageObserver* observer = nullptr;
