@@ -2,28 +2,24 @@
 // Window classes: registration and lookup by name, without regard to case, as in Win32.
 #include "platform/windows_internal.h"
 
-#include <cctype>
-#include <map>
+#include <deque>
+#include <strings.h>
 
 namespace platform::win {
 namespace {
 
-std::map<std::string, WindowClass> classes; // key: lower-case name
+std::deque<WindowClass> classes; // a deque: find_class's answers stay valid as classes are added
 ATOM next_atom = 0xC000;
-
-std::string lower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return out;
-}
 
 } // namespace
 
-const WindowClass* find_class(std::string_view name) {
-    auto it = classes.find(lower(name));
-    return it == classes.end() ? nullptr : &it->second;
+const WindowClass* find_class(const char* name) {
+    for (const WindowClass& c : classes) {
+        if (strcasecmp(c.name.c_str(), name) == 0) {
+            return &c;
+        }
+    }
+    return nullptr;
 }
 
 void forget_classes() {
@@ -33,15 +29,12 @@ void forget_classes() {
 } // namespace platform::win
 
 ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* wc) {
-    if (!wc || wc->cbSize != sizeof(WNDCLASSEXA) || !wc->lpszClassName || !wc->lpfnWndProc) {
+    using namespace platform::win;
+    if (!wc || wc->cbSize != sizeof(WNDCLASSEXA) || !wc->lpszClassName || !wc->lpfnWndProc ||
+        !*wc->lpszClassName || find_class(wc->lpszClassName)) {
         return 0;
     }
-    const std::string key = platform::win::lower(wc->lpszClassName);
-    if (key.empty() || platform::win::classes.count(key)) {
-        return 0;
-    }
-    platform::win::classes.emplace(key,
-                                   platform::win::WindowClass{wc->lpfnWndProc, wc->hbrBackground,
-                                                              wc->hInstance, wc->lpszClassName});
-    return platform::win::next_atom++;
+    classes.push_back(
+        WindowClass{wc->lpfnWndProc, wc->hbrBackground, wc->hInstance, wc->lpszClassName});
+    return next_atom++;
 }

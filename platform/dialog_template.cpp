@@ -5,8 +5,7 @@
 #include "platform/dialog_template.h"
 #include "platform/win32.h"
 
-#include <algorithm>
-#include <cctype>
+#include <strings.h>
 
 namespace platform::resources {
 
@@ -22,13 +21,6 @@ struct Fault {
 
 [[noreturn]] void fail(std::string what) {
     throw Fault{std::move(what)};
-}
-
-bool same_name(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::toupper(static_cast<unsigned char>(x)) ==
-                      std::toupper(static_cast<unsigned char>(y));
-           });
 }
 
 void append_utf8(std::string& out, uint16_t c) {
@@ -87,30 +79,24 @@ class Part {
     }
 
     NameOrNumber name_or_number() {
-        if (peek16() == 0xFFFF) {
-            skip(2);
+        if (u16() == 0xFFFF) {
             return NameOrNumber{true, u16(), {}};
         }
+        pos_ -= 2; // that was the name's first character
         return NameOrNumber{false, 0, text()};
     }
 
   private:
-    uint16_t peek16() const {
-        return pos_ + 2 <= bytes_.size()
-                   ? static_cast<uint16_t>(bytes_[pos_] | bytes_[pos_ + 1] << 8)
-                   : 0;
-    }
-
     std::span<const unsigned char> bytes_;
     std::string what_;
     size_t pos_ = 0;
 };
 
 std::string class_of(const NameOrNumber& c, const std::string& dialog) {
-    if (c.is_number ? c.number == button_atom : same_name(c.name, "Button")) {
+    if (c.is_number ? c.number == button_atom : strcasecmp(c.name.c_str(), "Button") == 0) {
         return "Button";
     }
-    if (c.is_number ? c.number == static_atom : same_name(c.name, "Static")) {
+    if (c.is_number ? c.number == static_atom : strcasecmp(c.name.c_str(), "Static") == 0) {
         return "Static";
     }
     fail("dialog " + dialog + " has a control of class " +
@@ -219,7 +205,9 @@ std::vector<DialogTemplate> read_dialogs(std::span<const unsigned char> res, std
 std::optional<DialogTemplate> find_dialog(std::span<const unsigned char> res,
                                           std::string_view name) {
     for (DialogTemplate& d : read_dialogs(res)) {
-        if (same_name(d.name, name)) {
+        // Names read from the file hold no NUL, so strncasecmp compares all of them.
+        if (d.name.size() == name.size() &&
+            strncasecmp(d.name.c_str(), name.data(), name.size()) == 0) {
             return std::move(d);
         }
     }

@@ -43,14 +43,9 @@ HWND control_with_id(HWND dialog, int id) {
     return nullptr;
 }
 
-WPARAM command(int id, int code) {
-    return static_cast<WPARAM>((static_cast<DWORD>(code) << 16) |
-                               (static_cast<DWORD>(id) & 0xFFFF));
-}
-
 // BN_CLICKED for the control `id`, as the keyboard sends it (lParam null without such a control).
 void send_command(HWND dialog, int id) {
-    SendMessageA(dialog, WM_COMMAND, command(id, BN_CLICKED),
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
                  reinterpret_cast<LPARAM>(control_with_id(dialog, id)));
 }
 
@@ -152,7 +147,7 @@ LRESULT dialog_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     switch (msg) {
     case WM_CLOSE:
         // A dialog does not destroy itself: closing means cancelling.
-        PostMessageA(hwnd, WM_COMMAND, command(IDCANCEL, BN_CLICKED),
+        PostMessageA(hwnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
                      reinterpret_cast<LPARAM>(control_with_id(hwnd, IDCANCEL)));
         return 0;
     case DM_GETDEFID: {
@@ -160,7 +155,7 @@ LRESULT dialog_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
         // button drawn as the default one. The procedure may have destroyed the dialog.
         d = find(hwnd);
         const Window* b = d ? find(default_button(*d)) : nullptr;
-        return b ? static_cast<LRESULT>((DWORD{DC_HASDEFID} << 16) | (b->id & 0xFFFF)) : 0;
+        return b ? MAKELONG(b->id, DC_HASDEFID) : 0;
     }
     default:
         return DefWindowProcA(hwnd, msg, wparam, lparam);
@@ -201,11 +196,7 @@ LRESULT control_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
 namespace dialog {
 
 void key_message(HWND dialog, UINT msg, WPARAM key, LPARAM flags, bool shift) {
-    Window* d = find(dialog);
-    if (!d || d->kind != Kind::Dialog) {
-        return;
-    }
-    const HWND focus = host::focused_control(*d);
+    const HWND focus = host::focused_control(*find(dialog));
     if (!dialog_manager_takes(dialog, focus, msg, key, shift)) {
         deliver(focus ? focus : dialog, msg, key, flags);
     }
@@ -213,7 +204,7 @@ void key_message(HWND dialog, UINT msg, WPARAM key, LPARAM flags, bool shift) {
 
 void clicked(HWND control) {
     const Window* c = find(control);
-    SendMessageA(c->parent, WM_COMMAND, command(c->id, BN_CLICKED),
+    SendMessageA(c->parent, WM_COMMAND, MAKEWPARAM(c->id, BN_CLICKED),
                  reinterpret_cast<LPARAM>(control));
 }
 

@@ -97,7 +97,6 @@ void wait_until(std::optional<int64_t> limit) {
             wake_timer = new QTimer(QCoreApplication::instance());
             wake_timer->setSingleShot(true);
             wake_timer->setTimerType(Qt::PreciseTimer);
-            QObject::connect(wake_timer, &QTimer::timeout, [] {});
         }
         if (until) {
             // Round up: waking early only costs another pass.

@@ -42,22 +42,13 @@ struct Timer {
 std::vector<Timer> timers;
 
 Timer* earliest_timer() {
-    Timer* earliest = nullptr;
-    for (Timer& t : timers) {
-        if (!earliest || t.due_us < earliest->due_us) {
-            earliest = &t;
-        }
-    }
-    return earliest;
+    const auto earliest = std::ranges::min_element(timers, {}, &Timer::due_us);
+    return earliest == timers.end() ? nullptr : &*earliest;
 }
 
 MessageObserver* observer = nullptr;
 
 const std::thread::id ui_thread = std::this_thread::get_id();
-
-LPARAM point_param(POINT p) {
-    return static_cast<LPARAM>((static_cast<DWORD>(p.y & 0xFFFF) << 16) | (p.x & 0xFFFF));
-}
 
 } // namespace
 
@@ -109,11 +100,10 @@ bool dispatch_input() {
     const PointerMove m = *pointer_move;
     pointer_move.reset();
     // Each move asks the window what lies under the pointer and lets it set the cursor first.
-    const LRESULT hit = deliver(m.hwnd, WM_NCHITTEST, 0, point_param(m.screen));
-    deliver(m.hwnd, WM_SETCURSOR, reinterpret_cast<WPARAM>(m.hwnd),
-            static_cast<LPARAM>((WM_MOUSEMOVE << 16) | (hit & 0xFFFF)));
+    const LRESULT hit = deliver(m.hwnd, WM_NCHITTEST, 0, MAKELPARAM(m.screen.x, m.screen.y));
+    deliver(m.hwnd, WM_SETCURSOR, reinterpret_cast<WPARAM>(m.hwnd), MAKELPARAM(hit, WM_MOUSEMOVE));
     if (hit == HTCLIENT) {
-        deliver(m.hwnd, WM_MOUSEMOVE, 0, point_param(m.client));
+        deliver(m.hwnd, WM_MOUSEMOVE, 0, MAKELPARAM(m.client.x, m.client.y));
     }
     return true;
 }

@@ -30,17 +30,10 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
         std::fprintf(stderr, "%s: %s\n", title, body);
         return IDOK;
     }
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    switch (type & 0xF0) {
-    case MB_ICONHAND:
-        icon = QMessageBox::Critical;
-        break;
-    case MB_ICONEXCLAMATION:
-        icon = QMessageBox::Warning;
-        break;
-    default:
-        break;
-    }
+    const UINT icon_type = type & 0xF0;
+    const QMessageBox::Icon icon = icon_type == MB_ICONHAND          ? QMessageBox::Critical
+                                   : icon_type == MB_ICONEXCLAMATION ? QMessageBox::Warning
+                                                                     : QMessageBox::NoIcon;
     const win::Window* o = win::find(owner);
     QWidget* parent = o ? o->widget : nullptr;
     QPointer<QMessageBox> box = new QMessageBox(icon, QString::fromUtf8(title),
@@ -53,10 +46,7 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
     while (!done) {
         pump_once(true);
     }
-    if (box) {
-        QObject::disconnect(box, nullptr, nullptr, nullptr);
-        delete box;
-    }
+    delete box; // null when something else deleted it; its `destroyed` only sets `done` again
     return IDOK;
 }
 

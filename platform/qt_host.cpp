@@ -21,18 +21,20 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace platform::win::host {
 namespace {
 
 // A window the application draws: shows its surface, frame included. Pixels are scaled by the
-// device pixel ratio without smoothing.
+// device pixel ratio without smoothing (QPainter's default).
 class PaneWidget : public QWidget {
   public:
     PaneWidget(HWND hwnd, QWidget* parent) : QWidget(parent), hwnd_(hwnd) {
@@ -62,12 +64,7 @@ class PaneWidget : public QWidget {
 
   protected:
     void paintEvent(QPaintEvent*) override {
-        if (image_.isNull()) {
-            return;
-        }
-        QPainter p(this);
-        p.setRenderHint(QPainter::SmoothPixmapTransform, false);
-        p.drawImage(QRect(0, 0, image_.width(), image_.height()), image_);
+        QPainter(this).drawImage(0, 0, image_); // nothing before the first surface comes
     }
     void mouseMoveEvent(QMouseEvent* e) override {
         // The widget lives no longer than its window's record (free_window deletes it first).
@@ -85,25 +82,13 @@ class PaneWidget : public QWidget {
     std::vector<uint32_t> shown_; // the surface as last sent to the display
 };
 
-// Qt's key to the virtual key Windows gives it, for the keys a dialog takes; 0 for the others.
-UINT virtual_key(int qt_key) {
-    switch (qt_key) {
-    case Qt::Key_Tab:
-    case Qt::Key_Backtab: // Shift+Tab
-        return VK_TAB;
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        return VK_RETURN;
-    case Qt::Key_Escape:
-        return VK_ESCAPE;
-    case Qt::Key_Space:
-        return VK_SPACE;
-    case Qt::Key_F4:
-        return VK_F4;
-    default:
-        return 0;
-    }
-}
+// Qt's keys and the virtual keys Windows gives them, for the keys a dialog takes (Qt's Backtab
+// is Shift+Tab).
+constexpr std::pair<int, UINT> virtual_keys[] = {
+    {Qt::Key_Tab, VK_TAB},      {Qt::Key_Backtab, VK_TAB},   {Qt::Key_Return, VK_RETURN},
+    {Qt::Key_Enter, VK_RETURN}, {Qt::Key_Escape, VK_ESCAPE}, {Qt::Key_Space, VK_SPACE},
+    {Qt::Key_F4, VK_F4},
+};
 
 // The top-level window of a dialog. It never closes by itself: close requests go to the dialog
 // manager. So do keys: every key that reaches the dialog or one of its controls (it filters the
@@ -125,12 +110,13 @@ class DialogWidget : public QWidget {
             return QWidget::eventFilter(watched, event);
         }
         const auto* e = static_cast<QKeyEvent*>(event);
-        const UINT key = virtual_key(e->key());
+        const auto* found = std::ranges::find(virtual_keys, e->key(), &std::pair<int, UINT>::first);
         // The window system repeats a held key as release and press; Windows only repeats the
         // key going down.
-        if (key == 0 || (!press && e->isAutoRepeat())) {
+        if (found == std::end(virtual_keys) || (!press && e->isAutoRepeat())) {
             return true;
         }
+        const UINT key = found->second;
         const bool alt = (e->modifiers() & Qt::AltModifier) != 0;
         // lParam: a repeat count of one, Alt held (bit 29), the key down before (bit 30) and
         // the key going up (bit 31).
@@ -175,11 +161,8 @@ void create_widget(Window& w) {
     if (!have_display()) {
         return;
     }
-    const Window* parent_window = find(w.parent);
-    QWidget* parent = parent_window ? parent_window->widget : nullptr;
-    if (w.parent && !parent) {
-        return;
-    }
+    // With a display every window has a widget; CreateWindowExA refuses a parent that is gone.
+    QWidget* parent = w.parent ? find(w.parent)->widget : nullptr;
     auto* pane = new PaneWidget(w.handle, parent);
     pane->setGeometry(w.rect.left, w.rect.top, w.rect.right - w.rect.left,
                       w.rect.bottom - w.rect.top);

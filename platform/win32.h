@@ -23,9 +23,7 @@ typedef uint8_t BYTE;
 typedef uint16_t WORD;
 typedef uint32_t DWORD;
 typedef int32_t LONG;
-typedef void VOID;
 typedef void* LPVOID;
-typedef void* HANDLE;
 typedef char* LPSTR;
 typedef const char* LPCSTR;
 typedef intptr_t INT_PTR;
@@ -47,7 +45,7 @@ typedef struct HCURSOR__* HCURSOR;
 typedef struct HMENU__* HMENU;
 typedef struct HWAVEIN__* HWAVEIN;
 typedef struct HWAVEOUT__* HWAVEOUT;
-typedef HANDLE HGDIOBJ;
+typedef void* HGDIOBJ;
 typedef HGDIOBJ HPEN;
 typedef HGDIOBJ HBRUSH;
 typedef HWAVEIN* LPHWAVEIN;
@@ -58,6 +56,9 @@ typedef HWAVEOUT* LPHWAVEOUT;
 
 #define LOWORD(l) ((WORD)(((DWORD_PTR)(l)) & 0xffff))
 #define HIWORD(l) ((WORD)((((DWORD_PTR)(l)) >> 16) & 0xffff))
+#define MAKELONG(a, b) ((LONG)((WORD)(a) | ((DWORD)(WORD)(b) << 16)))
+#define MAKEWPARAM(l, h) ((WPARAM)(DWORD)MAKELONG(l, h))
+#define MAKELPARAM(l, h) ((LPARAM)(DWORD)MAKELONG(l, h))
 #define MAKEINTRESOURCEA(i) ((LPSTR)((ULONG_PTR)((WORD)(i))))
 
 #define RGB(r, g, b)                                                                               \
@@ -65,7 +66,7 @@ typedef HWAVEOUT* LPHWAVEOUT;
 
 typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
-typedef VOID(CALLBACK* TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
+typedef void(CALLBACK* TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
 
 typedef struct tagRECT {
     LONG left;

@@ -152,7 +152,7 @@ HWND WINAPI CreateWindowExA(DWORD /*ex_style*/, LPCSTR class_name, LPCSTR window
         win::deliver(hwnd, WM_SHOWWINDOW, TRUE, 0);
         InvalidateRect(hwnd, nullptr, TRUE);
     }
-    win::deliver(hwnd, WM_SIZE, 0, (c.bottom << 16) | (c.right & 0xFFFF));
+    win::deliver(hwnd, WM_SIZE, 0, MAKELPARAM(c.right, c.bottom));
     return find(hwnd) ? hwnd : nullptr;
 }
 

@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 class QWidget;
@@ -66,7 +65,7 @@ struct WindowClass {
     HINSTANCE instance;
     std::string name; // as registered
 };
-const WindowClass* find_class(std::string_view name);
+const WindowClass* find_class(const char* name);
 void forget_classes();
 
 Window* find(HWND hwnd);
@@ -115,7 +114,7 @@ void show_default(Window& button); // drawn as the default push button when its 
 // Dialog manager entry points for host input (dialogs.cpp).
 namespace dialog {
 // A keyboard message (WM_KEYDOWN, WM_KEYUP, WM_SYSKEYDOWN or WM_SYSKEYUP with a virtual key and
-// its lParam flags) for the dialog's focused control, or the dialog when none has the focus,
+// its lParam flags) for a live dialog's focused control, or the dialog when none has the focus,
 // taken as IsDialogMessage takes it. `shift` is Shift's state when the key came (GetKeyState).
 void key_message(HWND dialog, UINT msg, WPARAM key, LPARAM flags, bool shift);
 void clicked(HWND control); // a click on a live push button (its widget still stands)
