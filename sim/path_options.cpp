@@ -89,14 +89,11 @@ int parse_path_option(int argc, char** argv, int& i, PathOptions& o, std::string
 }
 
 void apply(RadioPath& path, const PathOptions& o) {
-    const LinkSettings& l = o.link;
-    path.set_df(l.df_hz);
-    path.set_gain(l.gain);
-    path.set_noise(l.noise_rms,
-                   l.noise_rms > 0.0 ? static_cast<uint32_t>(std::time(nullptr)) : l.noise_seed);
-    path.set_clock_ppm(l.clock_ppm);
-    path.set_band_limit(l.band_limit);
-    path.set_agc(l.agc);
+    LinkSettings link = o.link;
+    if (link.noise_rms > 0.0) {
+        link.noise_seed = static_cast<uint32_t>(std::time(nullptr));
+    }
+    path.set_link(link);
     path.set_delay_ms(o.delay_ms);
 }
 

@@ -70,20 +70,8 @@ void RadioPath::set_gain(double gain) {
     s.gain = gain;
     link_.set(s);
 }
-void RadioPath::set_clock_ppm(double ppm) {
-    LinkSettings s = link_.settings();
-    s.clock_ppm = ppm;
-    link_.set(s);
-}
-void RadioPath::set_band_limit(bool on) {
-    LinkSettings s = link_.settings();
-    s.band_limit = on;
-    link_.set(s);
-}
-void RadioPath::set_agc(bool on) {
-    LinkSettings s = link_.settings();
-    s.agc = on;
-    link_.set(s);
+void RadioPath::set_link(const LinkSettings& settings) {
+    link_.set(settings);
 }
 void RadioPath::set_output_absent(bool absent) {
     output_absent_ = absent;

@@ -29,11 +29,8 @@ class RadioPath final : public platform::wave::Backend,
     void set_gain(double gain);
     void set_noise(double rms, uint32_t seed = 1); // Gaussian, rms in 8-bit steps
     void set_delay_ms(double ms);
-    void set_clock_ppm(double ppm); // the input's clock this many ppm fast against the output's
-    void set_band_limit(bool on);   // the 300-2700 Hz pass band of an SSB filter
-    void set_agc(bool on);          // a receiver AGC
-    const LinkSettings& link_settings() const { return link_.settings(); }
-    void set_output_absent(bool absent); // opening fails with MMSYSERR_BADDEVICEID
+    void set_link(const LinkSettings& settings); // every setting of the link at once
+    void set_output_absent(bool absent);         // opening fails with MMSYSERR_BADDEVICEID
     void set_input_absent(bool absent);
     // At `t_us` on the platform clock the host dies: open streams fail and later opens find
     // no device.
