@@ -106,26 +106,27 @@ void draw_segments(HDC dc, int x, int y, unsigned segments) {
     const int inset = stroke / 2 + 1; // a gap where two segments meet
     const int left = x + stroke / 2, right = x + digit_width - stroke / 2;
     const int top = y + stroke / 2, middle = y + half, bottom = y + digit_height - stroke / 2;
-    if (segments & 0x01) {
-        horizontal_bar(dc, left + inset, right - inset, top);
-    }
-    if (segments & 0x02) {
-        vertical_bar(dc, right, top + inset, middle - inset);
-    }
-    if (segments & 0x04) {
-        vertical_bar(dc, right, middle + inset, bottom - inset);
-    }
-    if (segments & 0x08) {
-        horizontal_bar(dc, left + inset, right - inset, bottom);
-    }
-    if (segments & 0x10) {
-        vertical_bar(dc, left, middle + inset, bottom - inset);
-    }
-    if (segments & 0x20) {
-        vertical_bar(dc, left, top + inset, middle - inset);
-    }
-    if (segments & 0x40) {
-        horizontal_bar(dc, left + inset, right - inset, middle);
+    // In the order of the bits, a to g.
+    struct Segment {
+        bool horizontal;
+        int at, from, to;
+    };
+    const Segment all[7] = {
+        {true, top, left + inset, right - inset},       {false, right, top + inset, middle - inset},
+        {false, right, middle + inset, bottom - inset}, {true, bottom, left + inset, right - inset},
+        {false, left, middle + inset, bottom - inset},  {false, left, top + inset, middle - inset},
+        {true, middle, left + inset, right - inset},
+    };
+    for (int i = 0; i < 7; ++i) {
+        const Segment& g = all[i];
+        if ((segments & (1u << i)) == 0) {
+            continue;
+        }
+        if (g.horizontal) {
+            horizontal_bar(dc, g.from, g.to, g.at);
+        } else {
+            vertical_bar(dc, g.at, g.from, g.to);
+        }
     }
 }
 
