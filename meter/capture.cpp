@@ -11,6 +11,7 @@
 #include "audio/tone.h"
 #include "dsp/bandpass.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -25,6 +26,33 @@ bool stopping = false;
 // the device is filling.
 unsigned char* xy_window = nullptr;
 dsp::DfEstimator estimator;
+
+// A restart's hold: blocks read by nobody, so that what came before it never enters a reading.
+constexpr size_t retune_hold_samples = 5512;     // half a second: the receiver settles
+constexpr size_t quiet_hold_max_samples = 33075; // three seconds: a two-tone still there then
+                                                 // is not the tail of the own
+size_t hold_left = 0;
+bool hold_until_quiet = false;
+
+// True while a restart holds, for a block just come. Until quiet, the block goes through the
+// estimator only to see whether a two-tone is still there; the hold ends on the first block
+// without one, and the estimator starts afresh from the next.
+bool holding(const unsigned char* data, size_t bytes) {
+    if (hold_left == 0) {
+        return false;
+    }
+    hold_left -= std::min(hold_left, bytes);
+    if (hold_until_quiet) {
+        estimator.push(data, bytes);
+        if (!estimator.coarse_found()) {
+            hold_left = 0;
+        }
+    }
+    if (hold_left == 0) {
+        estimator.reset();
+    }
+    return true;
+}
 
 void free_capture_memory() {
     for (WAVEHDR*& hdr : headers) {
@@ -107,7 +135,7 @@ void meter_capture_block_filled(HWND dialog, WAVEHDR* hdr) {
     }
     if (bytes > 0) {
         show_newest(data, bytes);
-        if (estimator.push(data, bytes) > 0) {
+        if (!holding(data, bytes) && estimator.push(data, bytes) > 0) {
             display_reading(dialog, meter_reading());
         }
     }
@@ -139,15 +167,29 @@ void meter_capture_shutdown() {
 
 void meter_estimator_reset() {
     estimator.reset();
+    hold_left = 0;
+}
+
+void meter_restart_reading(bool until_quiet) {
+    estimator.reset();
+    hold_until_quiet = until_quiet;
+    hold_left = until_quiet ? quiet_hold_max_samples : retune_hold_samples;
 }
 
 dsp::DfReading meter_reading() {
     dsp::DfReading reading = estimator.reading();
-    // The level and the verdict are shown with the tone off too, the offset only while it plays:
-    // the tone still on its way back after Off would bring a reading back after the readout
-    // went blank.
-    if (tone_device == nullptr || tone_stopping) {
+    // The level and the verdict stand while a restart holds; an offset would be of what came
+    // before it.
+    if (hold_left > 0) {
         reading.has_df = false;
     }
     return reading;
+}
+
+ReadingSource reading_source() {
+    return tone_device != nullptr && !tone_stopping ? ReadingSource::own : ReadingSource::heard;
+}
+
+const char* reading_source_word(ReadingSource s) {
+    return s == ReadingSource::own ? "own" : "heard";
 }

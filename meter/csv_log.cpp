@@ -13,6 +13,12 @@ namespace {
 
 std::FILE* log_file = nullptr;
 std::string log_path;
+// The last column says which two-tone the reading is of; the columns before it are as they were,
+// so what reads the older log reads this one. A log begun by an earlier version, without it, is
+// carried on in its own columns.
+constexpr const char header[] = "time_utc,df_hz,rms,snr_db,verdict,source\n";
+constexpr const char header_without_source[] = "time_utc,df_hz,rms,snr_db,verdict\n";
+bool with_source = true;
 
 const char* verdict_word(dsp::Verdict v) {
     switch (v) {
@@ -38,24 +44,41 @@ std::string failure(const char* what, int error_number) {
 bool csv_open(const std::string& path, std::string& error) {
     log_path = path;
     errno = 0;
-    log_file = std::fopen(path.c_str(), "a");
+    log_file = std::fopen(path.c_str(), "a+");
     if (log_file == nullptr) {
         error = failure("open", errno);
         return false;
     }
     // A new (or empty) file starts with the names of the columns. The Windows C library leaves an
     // appending stream at 0 until its first write: ask for the end explicitly.
-    if (std::fseek(log_file, 0, SEEK_END) == 0 && std::ftell(log_file) == 0 &&
-        (std::fputs("time_utc,df_hz,rms,snr_db,verdict\n", log_file) < 0 ||
-         std::fflush(log_file) != 0)) {
-        error = failure("write to", errno);
+    if (std::fseek(log_file, 0, SEEK_END) == 0 && std::ftell(log_file) == 0) {
+        with_source = true;
+        if (std::fputs(header, log_file) < 0 || std::fflush(log_file) != 0) {
+            error = failure("write to", errno);
+            csv_close();
+            return false;
+        }
+        return true;
+    }
+    // Lines of other columns would make the file unreadable as a table: a file that is not a
+    // meter's log is left alone.
+    char first[sizeof header + 2] = "";
+    std::rewind(log_file);
+    const bool read = std::fgets(first, sizeof first, log_file) != nullptr;
+    first[std::strcspn(first, "\r\n")] = '\0'; // a file written on Windows ends lines in CR LF
+    const std::string columns = std::string(first) + "\n";
+    with_source = columns == header;
+    if (!read || (!with_source && columns != header_without_source)) {
+        error = "Cannot append to the log file " + log_path +
+                ": its first line is not the meter's columns; name a new file";
         csv_close();
         return false;
     }
+    std::fseek(log_file, 0, SEEK_END); // "a+": writes go to the end whatever was read
     return true;
 }
 
-bool csv_append(const dsp::DfReading& reading, std::string& error) {
+bool csv_append(const dsp::DfReading& reading, ReadingSource source, std::string& error) {
     if (log_file == nullptr) {
         return true;
     }
@@ -80,8 +103,9 @@ bool csv_append(const dsp::DfReading& reading, std::string& error) {
     }
     errno = 0;
     // Flushed line by line: whoever reads the file while the meter runs sees every second.
-    if (std::fprintf(log_file, "%s,%s,%.1f,%s,%s\n", time_text, df_text, reading.rms, snr_text,
-                     verdict_word(reading.verdict)) < 0 ||
+    if (std::fprintf(log_file, "%s,%s,%.1f,%s,%s%s%s\n", time_text, df_text, reading.rms, snr_text,
+                     verdict_word(reading.verdict), with_source ? "," : "",
+                     with_source ? reading_source_word(source) : "") < 0 ||
         std::fflush(log_file) != 0) {
         error = failure("write to", errno);
         csv_close();

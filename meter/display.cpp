@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What the meter shows: the readout in seven-segment figures, the level bar, the drift plot of
-// the last two minutes, and the texts beside them. Everything is drawn in one-pixel lines.
+// the session, and the texts beside them. Everything is drawn in one-pixel lines.
 #include "meter/meter.h"
 
 #include "app/tavrene.h"
@@ -9,15 +9,17 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
 // Places of the panes' top left corners in dialog units, beside the texts of meter/meter.rc, and
 // their sizes in pixels (1.5 pixels a unit with a 12 px dialog font). A font of another height
 // (a stand-in for the template's, or another resolution) moves the texts: the corners follow,
-// scaled as the dialog's own size of 300 x 176 units.
-constexpr int dialog_width_units = 300, dialog_height_units = 176;
+// scaled as the dialog's own size of 300 units across and dialog_height_units() down.
+constexpr int dialog_width_units = 300;
 constexpr int readout_x = 8, readout_y = 6, readout_width = 243, readout_height = 57;
 constexpr int plot_x = 8, plot_y = 56; // the XY pane, then the drift plot right of it
 constexpr int drift_x = 74, drift_width = 243, drift_height = 91;
@@ -34,8 +36,18 @@ constexpr COLORREF drift_color = RGB(255, 255, 100);
 constexpr int digit_width = 20, digit_height = 40, stroke = 4;
 constexpr int digit_advance = 30, point_advance = 10;
 
-// Drift plot: one column per half second, two minutes across.
+// Drift plot: 240 pixel columns. It keeps the whole session up to an hour, a reading column
+// every half second, and widens its span as the session grows: each pixel then stands for 1, 5
+// or 30 of them.
 constexpr int drift_columns = 240;
+constexpr int drift_ticks_per_second = 2;
+struct DriftSpan {
+    int minutes;
+    const char* label;
+};
+constexpr DriftSpan drift_spans[] = {
+    {2, "df, last 2 min"}, {10, "df, last 10 min"}, {60, "df, last 1 h"}};
+constexpr int drift_history = 60 * 60 * drift_ticks_per_second; // an hour of half seconds
 constexpr double smallest_scale_hz = 0.01;
 
 HWND readout_pane = nullptr;
@@ -53,10 +65,39 @@ struct DriftColumn {
     double low = 0.0;
     double high = 0.0;
 };
-DriftColumn drift[drift_columns];
-int drift_next = 0;    // the ring's oldest column, overwritten next
-DriftColumn gathering; // readings of the current half second
+DriftColumn drift[drift_history];
+int64_t drift_ticks = 0; // half seconds since the meter started; the ring's next at its modulo
+DriftColumn gathering;   // readings of the current half second
 double drift_scale_hz = smallest_scale_hz;
+const DriftSpan* drift_span = &drift_spans[0];
+ReadingSource shown_source = ReadingSource::heard;
+
+// The span that holds the whole session so far, up to the last.
+const DriftSpan& span_for(int64_t ticks) {
+    for (const DriftSpan& s : drift_spans) {
+        if (ticks <= int64_t{s.minutes} * 60 * drift_ticks_per_second) {
+            return s;
+        }
+    }
+    return drift_spans[std::size(drift_spans) - 1];
+}
+
+// Pixel column `x` (0 at the left, drift_columns - 1 the newest): the half seconds it stands
+// for, joined.
+DriftColumn drift_pixel(int x) {
+    const int per_pixel = drift_span->minutes * 60 * drift_ticks_per_second / drift_columns;
+    const int64_t end = drift_ticks - int64_t{drift_columns - 1 - x} * per_pixel;
+    DriftColumn joined;
+    for (int64_t t = std::max<int64_t>(end - per_pixel, 0); t < end; ++t) {
+        const DriftColumn& c = drift[t % drift_history];
+        if (c.has) {
+            joined.low = joined.has ? std::min(joined.low, c.low) : c.low;
+            joined.high = joined.has ? std::max(joined.high, c.high) : c.high;
+            joined.has = true;
+        }
+    }
+    return joined;
+}
 
 void invalidate(HWND pane) {
     if (pane == nullptr) {
@@ -73,7 +114,7 @@ HWND create_pane(HWND dialog, const char* pane_class, int x_units, int y_units, 
     RECT client;
     GetClientRect(dialog, &client);
     const int x = (x_units * client.right + dialog_width_units / 2) / dialog_width_units;
-    const int y = (y_units * client.bottom + dialog_height_units / 2) / dialog_height_units;
+    const int y = (y_units * client.bottom + dialog_height_units() / 2) / dialog_height_units();
     return CreateWindowExA(0, pane_class, nullptr, WS_CHILD | WS_VISIBLE | WS_BORDER, x, y, width,
                            height, dialog, nullptr, instance, nullptr);
 }
@@ -239,7 +280,7 @@ LRESULT CALLBACK drift_proc(HWND pane, UINT msg, WPARAM wparam, LPARAM lparam) {
     const int first_x = client.right - drift_columns;
     int previous_row = -1;
     for (int i = 0; i < drift_columns; ++i) {
-        const DriftColumn& c = drift[(drift_next + i) % drift_columns];
+        const DriftColumn c = drift_pixel(i);
         const int x = first_x + i;
         if (!c.has) {
             previous_row = -1;
@@ -262,8 +303,8 @@ LRESULT CALLBACK drift_proc(HWND pane, UINT msg, WPARAM wparam, LPARAM lparam) {
 // The smallest of 0.01, 0.02, 0.05, 0.1, ... Hz that holds every reading on the plot.
 double drift_scale() {
     double largest = 0.0;
-    for (const DriftColumn& c : drift) {
-        if (c.has) {
+    for (int x = 0; x < drift_columns; ++x) {
+        if (const DriftColumn c = drift_pixel(x); c.has) {
             largest = std::max({largest, std::fabs(c.low), std::fabs(c.high)});
         }
     }
@@ -302,6 +343,12 @@ bool register_meter_classes(HINSTANCE instance) {
 }
 
 void display_create(HWND dialog) {
+    // A new session: its drift plot starts empty, on the shortest span.
+    std::fill(std::begin(drift), std::end(drift), DriftColumn{});
+    drift_ticks = 0;
+    gathering = DriftColumn{};
+    drift_span = &drift_spans[0];
+    shown_source = ReadingSource::heard;
     readout_pane =
         create_pane(dialog, "MeterReadout", readout_x, readout_y, readout_width, readout_height);
     xy_pane = create_pane(dialog, "XYScope", plot_x, plot_y, pane_size, pane_size);
@@ -341,10 +388,19 @@ void display_reading(HWND dialog, const dsp::DfReading& reading) {
 }
 
 void display_tick(HWND dialog) {
-    drift[drift_next] = gathering;
-    drift_next = (drift_next + 1) % drift_columns;
+    drift[drift_ticks % drift_history] = gathering;
+    ++drift_ticks;
     gathering = DriftColumn{};
+    if (const DriftSpan& span = span_for(drift_ticks); &span != drift_span) {
+        drift_span = &span;
+        SetDlgItemTextA(dialog, drift_span_text_id, span.label);
+    }
     invalidate(drift_pane);
+    if (const ReadingSource source = reading_source(); source != shown_source) {
+        shown_source = source;
+        SetDlgItemTextA(dialog, source_text_id,
+                        source == ReadingSource::own ? "Own tone" : "Heard tone");
+    }
     const double scale = drift_scale();
     if (scale != drift_scale_hz) {
         drift_scale_hz = scale;
@@ -357,6 +413,10 @@ void display_tick(HWND dialog) {
 
 void display_forget(HWND dialog) {
     display_reading(dialog, dsp::DfReading{});
+}
+
+int dialog_height_units() {
+    return meter_options.rig ? 204 : 176;
 }
 
 void display_message(HWND dialog, const std::string& text) {

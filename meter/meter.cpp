@@ -9,12 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#if !defined(_WIN32)
-#include "platform/host.h"
-#include "platform/wave_backend.h"
-#include "sim/path_options.h"
-#endif
-
 // The XY pane of panes/panes.cpp, shared with Tavrene.
 HWND xy_pane = nullptr;
 
@@ -24,6 +18,8 @@ constexpr UINT_PTR display_timer_id = 1;
 constexpr UINT display_period_ms = 500;
 constexpr UINT_PTR log_timer_id = 2;
 constexpr UINT log_period_ms = 1000;
+constexpr UINT_PTR rig_timer_id = 3;
+constexpr UINT rig_period_ms = 1000; // the rig is read about once a second, no more
 
 void report_log_failure(HWND dialog, const std::string& error) {
     std::fprintf(stderr, "tavrene-meter: %s\n", error.c_str());
@@ -34,6 +30,10 @@ void initialise(HWND dialog) {
     display_create(dialog);
     meter_capture_start(dialog);
     SetTimer(dialog, display_timer_id, display_period_ms, nullptr);
+    if (meter_options.rig) {
+        rig_panel_start(dialog);
+        SetTimer(dialog, rig_timer_id, rig_period_ms, nullptr);
+    }
     if (meter_options.csv_path.empty()) {
         return;
     }
@@ -50,8 +50,12 @@ void timer_elapsed(HWND dialog, UINT_PTR id) {
         display_tick(dialog);
         return;
     }
+    if (id == rig_timer_id) {
+        rig_panel_poll();
+        return;
+    }
     std::string error;
-    if (id == log_timer_id && !csv_append(meter_reading(), error)) {
+    if (id == log_timer_id && !csv_append(meter_reading(), reading_source(), error)) {
         KillTimer(dialog, log_timer_id);
         report_log_failure(dialog, error);
     }
@@ -79,7 +83,14 @@ INT_PTR CALLBACK meter_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, LPARAM 
             tone_toggle(dialog);
             return TRUE;
         }
+        if (LOWORD(wparam) == correct_button_id) {
+            rig_panel_correct(dialog);
+            return TRUE;
+        }
         return FALSE;
+    case WM_RIG_REPORT:
+        rig_panel_report(dialog);
+        return TRUE;
     case WM_SYSCOMMAND:
         if (wparam == SC_CLOSE) {
             close_request(dialog);
@@ -96,14 +107,18 @@ INT_PTR CALLBACK meter_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, LPARAM 
         meter_capture_block_filled(dialog, reinterpret_cast<WAVEHDR*>(lparam));
         return TRUE;
     case MM_WOM_OPEN:
+        // From here on the reading is of the own tone: nothing heard before it carries over.
+        meter_estimator_reset();
+        display_forget(dialog);
         tone_opened(dialog);
         return TRUE;
     case MM_WOM_DONE:
         tone_block_done(reinterpret_cast<WAVEHDR*>(lparam));
         return TRUE;
     case MM_WOM_CLOSE:
-        // Readings of the tone just stopped would only mislead: start afresh.
-        meter_estimator_reset();
+        // The reading of the tone just stopped ends with it; what of it is still on its way back
+        // is not read as a two-tone heard.
+        meter_restart_reading(true);
         display_forget(dialog);
         tone_closed(dialog);
         return TRUE;
@@ -132,7 +147,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         std::fputs("tavrene-meter: cannot register the pane window classes\n", stderr);
         return 1;
     }
-    const INT_PTR result = DialogBoxParamA(instance, "Meter", nullptr, meter_dialog_proc, 0);
+    const INT_PTR result = DialogBoxParamA(instance, meter_options.rig ? "MeterRig" : "Meter",
+                                           nullptr, meter_dialog_proc, 0);
+    rig_panel_stop();
     xy_pane = nullptr;
     meter_capture_shutdown();
     csv_close();
@@ -143,23 +160,3 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     }
     return 0;
 }
-
-#if !defined(_WIN32)
-extern radio_path::PathOptions meter_path_options;
-
-int main(int argc, char** argv) {
-    if (const int code = parse_meter_options(argc, argv); code >= 0) {
-        return code;
-    }
-    if (meter_options.demo) {
-        auto path = radio_path::RadioPath::create();
-        radio_path::apply(*path, meter_path_options);
-        path->set_recording(false); // it may run for hours
-        platform::wave::set_backend(path);
-    }
-    // The toolkit sees only the program name: the options were ours.
-    static int host_argc = 1;
-    static char* host_argv[] = {argv[0], nullptr};
-    return platform::host_main(host_argc, host_argv, &WinMain);
-}
-#endif

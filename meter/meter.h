@@ -7,6 +7,12 @@
 
 #include <string>
 
+#if !defined(_WIN32)
+#include "sim/path_options.h"
+
+#include <memory>
+#endif
+
 constexpr const char* meter_caption = "Tavrene Meter";
 
 // Controls of the template (meter/meter.rc). The On/Off button shares Tavrene's id, through which
@@ -16,13 +22,33 @@ constexpr int level_text_id = 1003;
 constexpr int drift_top_text_id = 1004;
 constexpr int drift_bottom_text_id = 1006;
 constexpr int message_text_id = 1007;
+constexpr int drift_span_text_id = 1008;
+constexpr int source_text_id = 1009;
+// The rig panel, in the template the meter takes with --rig.
+constexpr int rig_status_text_id = 1010;
+constexpr int rig_result_text_id = 1011;
+constexpr int correct_button_id = 1012;
+
+// Posted by the rig link's thread when its report changed.
+constexpr UINT WM_RIG_REPORT = WM_APP + 1;
 
 // Options of the run, read once at start.
 struct MeterOptions {
     std::string csv_path; // empty: no log
     bool demo = false;    // the simulated radio path instead of the sound devices
+    bool listen = false;  // --demo: the simulated other station sends its two-tone
+    bool rig = false;     // the rig panel, through rigctld at rig_host:rig_port
+    std::string rig_host = "127.0.0.1";
+    int rig_port = 4532;
+    double rig_step_hz = 1.0; // the rig's tuning step: corrections are whole steps
 };
 extern MeterOptions meter_options;
+
+#if !defined(_WIN32)
+extern radio_path::PathOptions meter_path_options;
+// The simulated link of --demo (null otherwise): with --rig the rig tunes its receiver.
+extern std::shared_ptr<radio_path::RadioPath> meter_demo_path;
+#endif
 
 // Returns -1 when the meter should run with `meter_options` set, otherwise the exit code (after
 // printing the usage text or what is wrong).
@@ -33,10 +59,26 @@ int parse_meter_options(int argc, char** argv);
 void meter_capture_start(HWND dialog);
 void meter_capture_opened();                                // MM_WIM_OPEN
 void meter_capture_block_filled(HWND dialog, WAVEHDR* hdr); // MM_WIM_DATA
-void meter_capture_reset();     // every queued block comes back; none is re-queued
-void meter_capture_shutdown();  // end of the run: close the device, free its memory
-void meter_estimator_reset();   // forget every reading (tone off, capture restarted)
-dsp::DfReading meter_reading(); // the latest reading, with no offset while the tone is off
+void meter_capture_reset();    // every queued block comes back; none is re-queued
+void meter_capture_shutdown(); // end of the run: close the device, free its memory
+void meter_estimator_reset();  // forget every reading (tone off, capture restarted)
+// Forget every reading and start again once what came before has passed: `until_quiet` waits
+// for the input to fall silent (the own tone's tail after Off, at most a few seconds), otherwise
+// a fixed half second is left unread (the receiver was retuned).
+void meter_restart_reading(bool until_quiet);
+dsp::DfReading meter_reading(); // the latest reading; no offset while a restart holds
+
+// Which two-tone the reading is of: the meter's own, returned, or one heard while its own is off.
+enum class ReadingSource { own, heard };
+ReadingSource reading_source();
+const char* reading_source_word(ReadingSource s); // "own", "heard": the log's last column
+
+// The rig panel (meter/rig_panel.cpp), with --rig.
+void rig_panel_start(HWND dialog);
+void rig_panel_poll();               // the panel's timer
+void rig_panel_correct(HWND dialog); // Correct RX
+void rig_panel_report(HWND dialog);  // WM_RIG_REPORT
+void rig_panel_stop();
 
 // Display (meter/display.cpp).
 bool register_meter_classes(HINSTANCE instance);
@@ -45,10 +87,11 @@ void display_reading(HWND dialog, const dsp::DfReading& reading); // each new re
 void display_tick(HWND dialog);                                   // twice a second
 void display_forget(HWND dialog);                                 // the readings were reset
 void display_message(HWND dialog, const std::string& text);       // stays until replaced
+int dialog_height_units();                                        // of the template in use
 
 // The per-second log (meter/csv_log.cpp). Each returns false with `error` set when the file
 // cannot be opened or written; the log is then closed.
 bool csv_open(const std::string& path, std::string& error);
-bool csv_append(const dsp::DfReading& reading, std::string& error);
+bool csv_append(const dsp::DfReading& reading, ReadingSource source, std::string& error);
 void csv_close();
 bool csv_is_open();

@@ -2,11 +2,14 @@
 // The meter's command line.
 #include "meter/meter.h"
 
+#include "rig/protocol.h"
+
 #if !defined(_WIN32)
 #include "sim/path_options.h"
 #endif
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 MeterOptions meter_options;
@@ -18,19 +21,29 @@ radio_path::PathOptions meter_path_options;
 namespace {
 
 const char usage[] =
-    "Usage: tavrene-meter [--csv FILE]"
+    "Usage: tavrene-meter [--csv FILE] [--rig [HOST[:PORT]] [--rig-step HZ]]"
 #if !defined(_WIN32)
-    " [--demo [--df HZ] ...]"
+    " [--demo [--listen] [--df HZ] ...]"
 #endif
     "\n"
     "\n"
     "Plays Tavrene's two-tone, measures the offset df of what comes back with its sign, and\n"
-    "shows it with the level, the XY figure and the drift of the last two minutes.\n"
+    "shows it with the level, the XY figure and the drift of the session (up to an hour). With\n"
+    "its own tone off it reads any two-tone 1000 + 2000 Hz that arrives: another station's.\n"
     "\n"
     "  --csv FILE     append one line a second to FILE: UTC time, df in Hz (empty while there is\n"
-    "                 no reading), rms level, SNR in dB, verdict\n"
+    "                 no reading), rms level, SNR in dB, verdict, and which two-tone: own (the\n"
+    "                 meter's, returned) or heard (with the meter's own tone off)\n"
+    "  --rig [HOST[:PORT]]\n"
+    "                 the rig panel: the rig through Hamlib's rigctld (127.0.0.1:4532 unless\n"
+    "                 given), and Correct RX (Alt+C) to zero-beat the receiver on the reading\n"
+    "  --rig-step HZ  the rig's tuning step; corrections are whole steps (1 Hz unless given)\n"
 #if !defined(_WIN32)
-    "  --demo         run on a simulated SSB link instead of the sound devices; the link takes:\n"
+    "  --demo         run on a simulated SSB link instead of the sound devices; with --rig its\n"
+    "                 receiver is tuned by the rig\n"
+    "  --listen       with --demo: a simulated other station sends the two-tone into the link\n"
+    "                 while the meter's own tone is off\n"
+    "  the link takes:\n"
 #endif
     ;
 
@@ -43,6 +56,7 @@ int fail(const std::string& message) {
 
 int parse_meter_options(int argc, char** argv) {
     bool path_option_seen = false;
+    bool rig_step_seen = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -63,7 +77,40 @@ int parse_meter_options(int argc, char** argv) {
             }
             continue;
         }
+        if (arg == "--rig" || arg.rfind("--rig=", 0) == 0) {
+            std::string address = arg == "--rig" ? "" : arg.substr(6);
+            // The address may be left out: what follows is then the next option.
+            if (arg == "--rig" && i + 1 < argc && argv[i + 1][0] != '-') {
+                address = argv[++i];
+            }
+            if (!rig::parse_address(address, meter_options.rig_host, meter_options.rig_port)) {
+                return fail("--rig takes HOST[:PORT] with a port from 1 to 65535, not '" + address +
+                            "'");
+            }
+            meter_options.rig = true;
+            continue;
+        }
+        if (arg == "--rig-step" || arg.rfind("--rig-step=", 0) == 0) {
+            if (arg == "--rig-step" && i + 1 >= argc) {
+                return fail("missing value for --rig-step");
+            }
+            const std::string value = arg == "--rig-step" ? argv[++i] : arg.substr(11);
+            char* end = nullptr;
+            const double step = std::strtod(value.c_str(), &end);
+            // Whole hertz: no rig tunes finer than 1 Hz over CAT.
+            if (value.empty() || *end != '\0' || !(step >= 1 && step <= 1000) ||
+                step != static_cast<double>(static_cast<int>(step))) {
+                return fail("--rig-step takes whole hertz from 1 to 1000, not '" + value + "'");
+            }
+            meter_options.rig_step_hz = step;
+            rig_step_seen = true;
+            continue;
+        }
 #if !defined(_WIN32)
+        if (arg == "--listen") {
+            meter_options.listen = true;
+            continue;
+        }
         if (arg == "--demo") {
             meter_options.demo = true;
             continue;
@@ -80,8 +127,11 @@ int parse_meter_options(int argc, char** argv) {
 #endif
         return fail("unknown option '" + arg + "'");
     }
-    if (path_option_seen && !meter_options.demo) {
+    if ((path_option_seen || meter_options.listen) && !meter_options.demo) {
         return fail("the link options need --demo");
+    }
+    if (rig_step_seen && !meter_options.rig) {
+        return fail("--rig-step needs --rig");
     }
     return -1;
 }

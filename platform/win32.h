@@ -129,6 +129,7 @@ typedef unsigned short ATOM;
 #define WM_TIMER 0x0113
 #define WM_MOUSEMOVE 0x0200
 #define WM_USER 0x0400
+#define WM_APP 0x8000
 #define DM_GETDEFID (WM_USER + 0)
 #define BM_SETSTYLE 0x00F4
 

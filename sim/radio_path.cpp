@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "sim/radio_path.h"
 
+#include "dsp/synth.h"
+
 #include <algorithm>
 #include <cmath>
 #include <utility>
@@ -78,6 +80,9 @@ void RadioPath::set_output_absent(bool absent) {
 }
 void RadioPath::set_input_absent(bool absent) {
     input_absent_ = absent;
+}
+void RadioPath::set_station(bool on) {
+    station_ = on;
 }
 void RadioPath::set_recording(bool on) {
     recording_ = on;
@@ -209,7 +214,11 @@ void RadioPath::tick(size_t n) {
     if (playing_) {
         underrun_ += n - got;
     }
-    std::fill(block_.begin() + long(got), block_.end(), silence_byte);
+    if (station_ && got < n) {
+        dsp::synthesize(block_.data() + got, n - got, dsp::base_frequency_hz, station_phase_);
+    } else {
+        std::fill(block_.begin() + long(got), block_.end(), silence_byte);
+    }
     for (uint8_t& b : block_) {
         line_[line_pos_ & line_mask] = b;
         b = line_[(line_pos_ - uint32_t(delay_)) & line_mask];

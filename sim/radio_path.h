@@ -36,6 +36,9 @@ class RadioPath final : public platform::wave::Backend,
     // no device.
     void die_at(int64_t t_us);
     void set_recording(bool on); // keep a copy of everything played (on by default)
+    // Another station on the air: its two-tone goes into the link whenever the output plays
+    // nothing (the own transmitter, while it sends, is all the receiver hears).
+    void set_station(bool on);
 
     // Samples from a byte leaving the output queue to the same byte reaching the input, with
     // the clocks agreeing and no band limit (its delay depends on the frequency).
@@ -75,6 +78,8 @@ class RadioPath final : public platform::wave::Backend,
     bool input_absent_ = false;
     bool dead_ = false;
     bool recording_ = true;
+    bool station_ = false;
+    double station_phase_ = 0.0;
     platform::TaskId death_ = 0;
 
     platform::wave::OutputFeed* output_ = nullptr;

@@ -1,0 +1,365 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "rig/link.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <utility>
+
+#if defined(_WIN32)
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <cerrno>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/select.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+namespace rig {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+#if defined(_WIN32)
+using Socket = SOCKET;
+constexpr int no_signal_flag = 0;
+bool connect_in_progress() {
+    return WSAGetLastError() == WSAEWOULDBLOCK;
+}
+void close_socket(Socket s) {
+    closesocket(s);
+}
+bool set_non_blocking(Socket s) {
+    u_long on = 1;
+    return ioctlsocket(s, FIONBIO, &on) == 0;
+}
+// Winsock is started once for the process and left to the process's end.
+bool start_sockets() {
+    static const bool started = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    return started;
+}
+#else
+using Socket = int;
+constexpr int no_signal_flag = MSG_NOSIGNAL; // a closed peer is an error, not SIGPIPE
+bool connect_in_progress() {
+    return errno == EINPROGRESS;
+}
+void close_socket(Socket s) {
+    ::close(s);
+}
+bool set_non_blocking(Socket s) {
+    const int flags = fcntl(s, F_GETFL, 0);
+    return flags >= 0 && fcntl(s, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+bool start_sockets() {
+    return true;
+}
+#endif
+
+Socket as_socket(intptr_t s) {
+    return static_cast<Socket>(s);
+}
+
+// Waits until `s` can be read (or written) or `deadline` passes; false on the deadline.
+bool wait_for(Socket s, bool for_writing, Clock::time_point deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
+    if (left.count() <= 0) {
+        return false;
+    }
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(s, &set);
+    timeval tv{};
+    tv.tv_sec = static_cast<long>(left.count() / 1'000'000);
+    tv.tv_usec = static_cast<long>(left.count() % 1'000'000);
+    const int n = select(static_cast<int>(s) + 1, for_writing ? nullptr : &set,
+                         for_writing ? &set : nullptr, nullptr, &tv);
+    return n > 0;
+}
+
+} // namespace
+
+Link::Link(std::string host, int port, std::function<void()> notify)
+    : host_(std::move(host)), port_(port), notify_(std::move(notify)) {
+    thread_ = std::thread([this] { run(); });
+}
+
+Link::~Link() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+    if (socket_ != -1) {
+        close_socket(as_socket(socket_));
+    }
+}
+
+void Link::poll() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        poll_wanted_ = true;
+    }
+    wake_.notify_all();
+}
+
+void Link::correct(double df_hz, bool reading_ok, double step_hz) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        correction_wanted_ = true;
+        correction_df_ = df_hz;
+        correction_ok_ = reading_ok;
+        correction_step_ = step_hz;
+    }
+    wake_.notify_all();
+}
+
+Report Link::report() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return report_;
+}
+
+void Link::run() {
+    for (;;) {
+        double df = 0, step = 1;
+        bool ok = false, correction = false;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            wake_.wait(lock, [this] { return stopping_ || poll_wanted_ || correction_wanted_; });
+            if (stopping_) {
+                return;
+            }
+            correction = correction_wanted_;
+            correction_wanted_ = false;
+            if (!correction) {
+                poll_wanted_ = false;
+            }
+            df = correction_df_;
+            ok = correction_ok_;
+            step = correction_step_;
+        }
+        if (correction) {
+            do_correction(df, ok, step);
+        } else {
+            do_poll();
+        }
+    }
+}
+
+void Link::publish() {
+    if (notify_) {
+        notify_();
+    }
+}
+
+void Link::disconnect(const std::string& why) {
+    if (socket_ != -1) {
+        close_socket(as_socket(socket_));
+        socket_ = -1;
+    }
+    caps_read_ = false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    report_.connected = false;
+    report_.has_state = false;
+    report_.problem = why;
+}
+
+std::string Link::ensure_connected() {
+    if (socket_ != -1) {
+        return {};
+    }
+    const std::string where = host_ + ":" + std::to_string(port_);
+    if (!start_sockets()) {
+        return "no network (Winsock did not start)";
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host_.c_str(), std::to_string(port_).c_str(), &hints, &found) != 0 ||
+        found == nullptr) {
+        return "cannot find the host " + host_;
+    }
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::milliseconds(exchange_timeout_ms);
+    std::string why = "no rigctld at " + where;
+    for (addrinfo* a = found; a != nullptr && socket_ == -1; a = a->ai_next) {
+        const Socket s = socket(a->ai_family, a->ai_socktype, a->ai_protocol);
+        if (s == static_cast<Socket>(-1)) {
+            continue;
+        }
+        bool connected = false;
+        if (set_non_blocking(s)) {
+            if (connect(s, a->ai_addr, static_cast<int>(a->ai_addrlen)) == 0) {
+                connected = true;
+            } else if (connect_in_progress()) {
+                if (wait_for(s, true, deadline)) {
+                    int error = 0;
+                    socklen_t length = sizeof error;
+                    connected = getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error),
+                                           &length) == 0 &&
+                                error == 0;
+                } else {
+                    why = "no answer from " + where + " within 1 s";
+                }
+            }
+        }
+        if (connected) {
+            const int on = 1;
+            setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+            socket_ = static_cast<intptr_t>(s);
+        } else {
+            close_socket(s);
+        }
+    }
+    freeaddrinfo(found);
+    return socket_ == -1 ? why : std::string{};
+}
+
+std::string Link::exchange(const std::string& command, const char* name, Answer& answer) {
+    const Socket s = as_socket(socket_);
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::milliseconds(exchange_timeout_ms);
+    const std::string line = "+" + command + "\n";
+    size_t sent = 0;
+    while (sent < line.size()) {
+        if (!wait_for(s, true, deadline)) {
+            return "no answer from the rig within 1 s";
+        }
+        const auto n =
+            send(s, line.data() + sent, static_cast<int>(line.size() - sent), no_signal_flag);
+        if (n <= 0) {
+            return "the connection to rigctld broke";
+        }
+        sent += static_cast<size_t>(n);
+    }
+    AnswerReader reader(name);
+    char buffer[4096];
+    for (;;) {
+        if (!wait_for(s, false, deadline)) {
+            return "no answer from the rig within 1 s";
+        }
+        const auto n = recv(s, buffer, sizeof buffer, 0);
+        if (n <= 0) {
+            return "rigctld closed the connection";
+        }
+        switch (reader.feed(buffer, static_cast<size_t>(n))) {
+        case AnswerReader::Result::more:
+            continue;
+        case AnswerReader::Result::bad:
+            return reader.error();
+        case AnswerReader::Result::done:
+            answer = reader.answer();
+            return {};
+        }
+    }
+}
+
+// Reads everything the panel shows, in full, or nothing.
+std::string Link::read_state(RigState& s) {
+    std::string why = ensure_connected();
+    Answer a;
+    if (why.empty() && !caps_read_) {
+        // What the rig can do is asked once a connection: it does not change while it lasts.
+        why = exchange("\\dump_caps", "dump_caps", a);
+        if (why.empty()) {
+            why = read_caps(a, caps_);
+        }
+        caps_read_ = why.empty();
+    }
+    s = caps_;
+    if (why.empty() && (why = exchange("f", "get_freq", a)).empty()) {
+        why = read_frequency(a, s);
+    }
+    if (why.empty() && (why = exchange("m", "get_mode", a)).empty()) {
+        why = read_mode(a, s);
+    }
+    if (why.empty() && s.has_rit && (why = exchange("j", "get_rit", a)).empty()) {
+        why = read_rit(a, s);
+    }
+    if (why.empty() && (why = exchange("t", "get_ptt", a)).empty()) {
+        why = read_ptt(a, s);
+    }
+    return why;
+}
+
+void Link::do_poll() {
+    RigState s;
+    const std::string why = read_state(s);
+    if (!why.empty()) {
+        disconnect(why);
+    } else {
+        std::lock_guard<std::mutex> lock(mutex_);
+        report_.connected = true;
+        report_.has_state = true;
+        report_.state = s;
+        report_.problem.clear();
+    }
+    publish();
+}
+
+void Link::do_correction(double df_hz, bool reading_ok, double step_hz) {
+    std::string result;
+    bool moved = false;
+    RigState before;
+    std::string why = read_state(before);
+    if (!why.empty()) {
+        disconnect(why);
+        result = "Not corrected: " + why;
+    } else if (const Correction c = plan_correction(df_hz, reading_ok, step_hz, before);
+               !c.refused.empty()) {
+        result = c.refused;
+    } else {
+        char value[32];
+        std::snprintf(value, sizeof value, "%.0f", c.target_hz);
+        Answer a;
+        why = exchange(std::string(c.via_rit ? "J " : "F ") + value,
+                       c.via_rit ? "set_rit" : "set_freq", a);
+        RigState after;
+        if (why.empty() && a.status != 0) {
+            result =
+                "The rig refused the correction (Hamlib error " + std::to_string(a.status) + ")";
+        } else if (!why.empty() || !(why = read_state(after)).empty()) {
+            // A command that timed out may still be carried out when the daemon comes back.
+            disconnect(why);
+            result = "Not confirmed: " + why + "; the rig may still move";
+            moved = true;
+        } else {
+            const double actual = after.receive_hz() - before.receive_hz();
+            moved = actual != 0;
+            if (std::fabs(actual - c.move_hz) > 0.5) {
+                result = "The rig did not move as asked: " +
+                         correction_report(actual, df_after_move(df_hz, actual, before.sideband()),
+                                           step_hz);
+            } else {
+                result = correction_report(actual, df_after_move(df_hz, actual, before.sideband()),
+                                           step_hz);
+            }
+            std::lock_guard<std::mutex> lock(mutex_);
+            report_.connected = true;
+            report_.has_state = true;
+            report_.state = after;
+            report_.problem.clear();
+        }
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++report_.correction_serial;
+        report_.result = result;
+        report_.moved = moved;
+    }
+    publish();
+}
+
+} // namespace rig

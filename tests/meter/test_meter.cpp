@@ -1,0 +1,319 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// tavrene-meter in process, on the simulated link: the reading of a two-tone heard with the own
+// tone off, the drift plot's span, and the rig panel against rigctld and against daemons that
+// fail it.
+#include "meter/meter.h"
+#include "tests/app/app_fixture.h"
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+namespace {
+
+class MeterTest : public AppTest {
+  public:
+    void SetUp() override {
+        AppTest::SetUp();
+        meter_options = MeterOptions{};
+        meter_options.demo = true;
+        meter_path_options = radio_path::PathOptions{};
+        meter_demo_path = path;
+    }
+    void TearDown() override {
+        meter_demo_path = nullptr;
+        AppTest::TearDown();
+    }
+    static std::string text(HWND dialog, int id) {
+        return platform::testing::control_text(dialog, id);
+    }
+    static bool reading_near(double hz, double within) {
+        const dsp::DfReading r = meter_reading();
+        return r.has_df && std::fabs(r.df_hz - hz) < within;
+    }
+    static bool good_second() {
+        const dsp::DfReading r = meter_reading();
+        return r.has_df && r.verdict == dsp::Verdict::good && r.span_s >= 1.0 - 1e-9;
+    }
+    // Runs the loop until `done` or `ms` of real time, and the longest the loop was ever held
+    // up by one unit of work: the rig's network must never stall the user interface.
+    static bool run_until_real(const std::function<bool()>& done, int ms, double* longest_ms) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (!done() && std::chrono::steady_clock::now() < end) {
+            const auto t = std::chrono::steady_clock::now();
+            if (!platform::pump_once(false)) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+            const double took =
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t)
+                    .count();
+            *longest_ms = std::max(*longest_ms, took);
+        }
+        return done();
+    }
+};
+
+TEST_F(MeterTest, ReadsAHeardTwoToneWithTheOwnOffAndForgetsTheOwnAfterOff) {
+    path->set_df(2.5);
+    path->set_station(true);
+    EXPECT_EQ(run([&](HWND dialog) {
+                  EXPECT_TRUE(run_until([] { return reading_near(2.5, 0.005); }, 5000));
+                  EXPECT_EQ(reading_source(), ReadingSource::heard);
+                  run_for_ms(600);
+                  EXPECT_EQ(text(dialog, source_text_id), "Heard tone");
+
+                  press_and_wait(dialog, "Off");
+                  EXPECT_FALSE(meter_reading().has_df) << "a heard reading carried over to On";
+                  EXPECT_TRUE(run_until([] { return reading_near(2.5, 0.005); }, 5000));
+                  run_for_ms(600);
+                  EXPECT_EQ(text(dialog, source_text_id), "Own tone");
+
+                  // The other station has gone quiet: after Off nothing is read, not even the
+                  // own tone's tail still on its way back.
+                  path->set_station(false);
+                  path->set_delay_ms(300);
+                  press_and_wait(dialog, "On");
+                  for (int i = 0; i < 40; ++i) {
+                      run_for_ms(100);
+                      ASSERT_FALSE(meter_reading().has_df)
+                          << "a reading " << i * 100 << " ms after Off";
+                  }
+                  // It comes back and is read afresh.
+                  path->set_df(-1.25);
+                  path->set_station(true);
+                  EXPECT_TRUE(run_until([] { return reading_near(-1.25, 0.005); }, 5000));
+                  platform::testing::close_box(dialog);
+              }),
+              0);
+}
+
+TEST_F(MeterTest, DriftPlotWidensItsSpanAsTheSessionGrows) {
+    EXPECT_EQ(run([&](HWND dialog) {
+                  EXPECT_EQ(text(dialog, drift_span_text_id), "df, last 2 min");
+                  run_for_ms(121'000);
+                  EXPECT_EQ(text(dialog, drift_span_text_id), "df, last 10 min");
+                  run_for_ms(480'000);
+                  EXPECT_EQ(text(dialog, drift_span_text_id), "df, last 1 h");
+                  platform::testing::close_box(dialog);
+              }),
+              0);
+}
+
+// A TCP server on 127.0.0.1 that answers every connection with `reply` (nothing at all for the
+// empty string), as rigctld never would.
+class FakeDaemon {
+  public:
+    explicit FakeDaemon(std::string reply) : reply_(std::move(reply)) {
+        listener_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t n = sizeof a;
+        bind(listener_, reinterpret_cast<sockaddr*>(&a), n);
+        listen(listener_, 4);
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &n);
+        port = ntohs(a.sin_port);
+        thread_ = std::thread([this] {
+            while (!stop_) {
+                const int c = accept(listener_, nullptr, nullptr);
+                if (c < 0) {
+                    return;
+                }
+                if (!reply_.empty()) {
+                    // What fits: a client that stops reading must not hold this thread.
+                    send(c, reply_.data(), reply_.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+                }
+                clients_.push_back(c);
+            }
+        });
+    }
+    ~FakeDaemon() {
+        stop_ = true;
+        shutdown(listener_, SHUT_RDWR);
+        close(listener_);
+        thread_.join();
+        for (int c : clients_) {
+            close(c);
+        }
+    }
+    int port = 0;
+
+  private:
+    std::string reply_;
+    int listener_ = -1;
+    std::atomic<bool> stop_{false};
+    std::vector<int> clients_;
+    std::thread thread_;
+};
+
+TEST_F(MeterTest, RigPanelSaysWhyItHasNoRigAndNeverStallsTheWindow) {
+    platform::use_virtual_clock(false); // the network keeps real time
+    struct Case {
+        const char* name;
+        std::string reply;
+        bool listening;
+        const char* status;
+    } const cases[] = {
+        {"no daemon", "", false, "not connected: no rigctld at 127.0.0.1:"},
+        {"hung daemon", "", true, "not connected: no answer from the rig within 1 s"},
+        {"a web server", "HTTP/1.1 400 Bad Request\r\n\r\n", true, "not a rigctld answer"},
+        {"an endless line", std::string(1 << 20, 'x'), true, "a line longer than 1024 bytes"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeDaemon daemon(c.reply);
+        meter_options.rig = true;
+        meter_options.rig_port = daemon.port;
+        if (!c.listening) {
+            meter_options.rig_port = FakeDaemon("").port; // closed again at once
+        }
+        double longest_ms = 0;
+        EXPECT_EQ(
+            run([&](HWND dialog) {
+                const auto status = [&] { return text(dialog, rig_status_text_id); };
+                EXPECT_TRUE(
+                    run_until_real([&] { return status().find(c.status) != std::string::npos; },
+                                   3000, &longest_ms))
+                    << status();
+                platform::testing::click(dialog, correct_button_id);
+                EXPECT_TRUE(run_until_real(
+                    [&] { return text(dialog, rig_result_text_id).rfind("Not corrected", 0) == 0; },
+                    3000, &longest_ms))
+                    << text(dialog, rig_result_text_id);
+                platform::testing::close_box(dialog);
+            }),
+            0);
+        EXPECT_LT(longest_ms, 100) << "the window was held up";
+    }
+}
+
+// rigctld with its dummy rig (Hamlib's model 1) on a free port of 127.0.0.1.
+class Rigctld {
+  public:
+    explicit Rigctld(int at_port = 0) : port(at_port ? at_port : FakeDaemon("").port) { start(); }
+    ~Rigctld() { stop(); }
+    void start() {
+        pid_ = fork();
+        if (pid_ == 0) {
+            const std::string p = std::to_string(port);
+            execlp("rigctld", "rigctld", "-m", "1", "-T", "127.0.0.1", "-t", p.c_str(), nullptr);
+            _exit(127);
+        }
+        // It takes about 0.2 s to listen; a second daemon on a busy port exits at once.
+        for (int i = 0; i < 150 && command("f").empty(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        ASSERT_EQ(waitpid(pid_, nullptr, WNOHANG), 0) << "rigctld ended";
+    }
+    void stop() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+            pid_ = -1;
+        }
+    }
+    // One command of the plain protocol; its answer's first line, empty when there is none.
+    std::string command(const std::string& line) const {
+        const int s = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(uint16_t(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        timeval tv{1, 0};
+        setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        std::string answer;
+        char buffer[256];
+        ssize_t n = 0;
+        if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+            send(s, (line + "\n").data(), line.size() + 1, MSG_NOSIGNAL) > 0) {
+            while (answer.find('\n') == std::string::npos && (n = recv(s, buffer, 256, 0)) > 0) {
+                answer.append(buffer, size_t(n));
+            }
+        }
+        close(s);
+        return answer.substr(0, answer.find('\n'));
+    }
+    const int port;
+
+  private:
+    pid_t pid_ = -1;
+};
+
+TEST_F(MeterTest, CorrectRxZeroBeatsTheDemoLinkThroughRigctld) {
+    platform::use_virtual_clock(false);
+    struct Case {
+        const char* mode;
+        const char* result;
+        const char* rit;
+    } const cases[] = {
+        {"USB", "RX +7 Hz; residual +0.372 Hz (rig step 1 Hz)", "7"},
+        {"LSB", "RX -7 Hz; residual +0.372 Hz (rig step 1 Hz)", "-7"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.mode);
+        Rigctld rigctld;
+        ASSERT_EQ(rigctld.command(std::string("M ") + c.mode + " 2400"), "RPRT 0");
+        meter_options.rig = true;
+        meter_options.rig_port = rigctld.port;
+        meter_path_options.link.df_hz = 7.372;
+        path->set_df(7.372);
+        double longest_ms = 0;
+        EXPECT_EQ(
+            run([&](HWND dialog) {
+                const auto result = [&] { return text(dialog, rig_result_text_id); };
+                const auto status = [&] { return text(dialog, rig_status_text_id); };
+                EXPECT_TRUE(run_until_real(
+                    [&] { return status().find(std::string(c.mode)) != std::string::npos; }, 3000,
+                    &longest_ms))
+                    << status();
+                platform::testing::click(dialog, correct_button_id);
+                EXPECT_TRUE(run_until_real([&] { return result().rfind("No good", 0) == 0; }, 3000,
+                                           &longest_ms))
+                    << result();
+                press_and_wait(dialog, "Off");
+                EXPECT_TRUE(run_until_real(good_second, 5000, &longest_ms));
+                platform::testing::click(dialog, correct_button_id);
+                EXPECT_TRUE(run_until_real([&] { return result() == c.result; }, 3000, &longest_ms))
+                    << result();
+                EXPECT_EQ(rigctld.command("j"), c.rit);
+                EXPECT_FALSE(meter_reading().has_df) << "the fit ran across the jump";
+                EXPECT_TRUE(
+                    run_until_real([] { return reading_near(0.372, 0.01); }, 5000, &longest_ms))
+                    << meter_reading().df_hz;
+                EXPECT_TRUE(run_until_real(good_second, 5000, &longest_ms));
+                platform::testing::click(dialog, correct_button_id);
+                EXPECT_TRUE(run_until_real(
+                    [&] { return result().find("within the rig's step") != std::string::npos; },
+                    5000, &longest_ms))
+                    << result();
+
+                // A daemon that dies is reported, and found again once it is back.
+                rigctld.stop();
+                EXPECT_TRUE(run_until_real(
+                    [&] { return status().find("not connected") != std::string::npos; }, 3000,
+                    &longest_ms))
+                    << status();
+                rigctld.start();
+                EXPECT_TRUE(run_until_real(
+                    [&] {
+                        return status().find("connected, 145000000 Hz FM") != std::string::npos;
+                    },
+                    3000, &longest_ms))
+                    << status();
+                press_and_wait(dialog, "On");
+                platform::testing::close_box(dialog);
+            }),
+            0);
+        EXPECT_LT(longest_ms, 100) << "the window was held up";
+    }
+}
+
+} // namespace
