@@ -13,14 +13,15 @@ CTEST_FLAGS ?= --output-on-failure --timeout 300 -j $(JOBS)
 # what the tests need: the test and benchmark libraries, clang's tools and sanitizer runtimes,
 # private PulseAudio and PipeWire servers, an X server and its tools, the MinGW compilers and
 # Wine (with its fonts) for the Windows build, and the package checkers (lintian, the desktop
-# entry and AppStream validators, man, and librsvg to draw the SVG icon for comparison).
+# entry and AppStream validators, man, and librsvg to draw the SVG icon for comparison), and
+# Hamlib's rigctld, whose dummy rig the meter's rig tests correct.
 RUN_PACKAGES := build-essential cmake ninja-build pkg-config qt6-base-dev qt6-qpa-plugins \
   libgl-dev libpulse-dev binutils-mingw-w64-x86-64 mingw-w64-common fonts-ipafont-gothic
 TEST_PACKAGES := libgtest-dev libgmock-dev libbenchmark-dev clang clang-format clang-tidy \
   libclang-rt-14-dev pulseaudio pulseaudio-utils pipewire pipewire-bin pipewire-pulse \
   wireplumber xvfb xauth xdotool x11-utils imagemagick libx11-dev locales \
   g++-mingw-w64-x86-64-posix wine64 wine fonts-wine lintian desktop-file-utils appstream man-db \
-  librsvg2-bin
+  librsvg2-bin libhamlib-utils
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 # $(call install,PACKAGES): installs those not installed yet.
@@ -87,7 +88,7 @@ $(TSAN_BUILD)/build.ninja:
 	  -DCMAKE_CXX_FLAGS=-fsanitize=thread -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread
 
 tsan: $(TSAN_BUILD)/build.ninja
-	cmake --build $(TSAN_BUILD) -j $(JOBS) --target test_app test_platform test_faults
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target test_app test_meter test_platform test_faults
 	tests/faults/run_tsan.sh $(TSAN_BUILD) $(CURDIR)/tests/faults/tsan.supp
 
 # The real program toggled every half second for SOAK_SECONDS with capture running; the result

@@ -35,19 +35,22 @@ READING_SECONDS=4
 # NAME | OPTIONS | what the readings must show from 2 s after On
 #   zero: |df| < 0.005 Hz and verdict good; NUMBER: within 0.005 Hz of it, also on the screen;
 #   negative: df below 0 and a "-" on the screen; refused: the log is refused, the meter runs on;
-#   lost: the sound server dies after the first reading, and the readout falls back to the dash.
+#   lost: the sound server dies after the first reading, and the readout falls back to the dash;
+#   heard: On is never pressed; the test plays a two-tone offset by +0.5 Hz into the loopback, as
+#   another station through the receiver, and the meter reads it as heard.
 CASES=(
     "loopback | | zero"
+    "listen | | heard"
     "demo-up | --demo --df 0.3 | 0.300"
     "demo-down | --demo --df -3 | negative"
     "bad-log | --csv /nonexistent/dir/x.csv | refused"
     "server-lost | | lost"
 )
 
-HEADER=time_utc,df_hz,rms,snr_db,verdict
+HEADER=time_utc,df_hz,rms,snr_db,verdict,source
 # A line of an earlier run: the log is appended to, its columns named once.
-EARLIER_LINE=2001-02-03T04:05:06Z,,0.0,,no_signal
-LINE_RE='^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z,(-?[0-9]+\.[0-9]{4})?,[0-9]+\.[0-9],(-?[0-9]+\.[0-9])?,(no_signal|level_too_low|clipping|good)$'
+EARLIER_LINE=2001-02-03T04:05:06Z,,0.0,,no_signal,heard
+LINE_RE='^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z,(-?[0-9]+\.[0-9]{4})?,[0-9]+\.[0-9],(-?[0-9]+\.[0-9])?,(no_signal|level_too_low|clipping|good),(own|heard)$'
 
 if [ "$HOST" = linux-pipewire ]; then
     e2e_start_pipewire
@@ -173,8 +176,19 @@ run_case() {
     e2e_log "$name: window $WINDOW at $X,$Y, its client area at +${CLIENT[0]}+${CLIENT[1]}"
     [ "$(readout_on_screen)" = - ] || e2e_fail "$name: the readout shows '$(readout_on_screen)' before On"
     sleep 1.2 # a log line or two with the tone off
-    xdotool mousemove $((X + CLIENT[0] + BUTTON[0])) $((Y + CLIENT[1] + BUTTON[1])) \
-        sleep 0.1 click 1
+    if [ "$expect" = heard ]; then
+        # Eight seconds of 1000.5 + 2000.5 Hz, at the level the meter's own tone has.
+        LC_ALL=C awk 'BEGIN { for (i = 0; i < 88200; i++) { t = i / 11025
+            printf "%c", int(128.5 + 63 * sin(6.283185307 * 1000.5 * t) + 63 * sin(6.283185307 * 2000.5 * t)) } }' |
+            pacat --raw --format=u8 --rate=11025 --channels=1 --latency-msec=50 &
+        PLAYER=$!
+        expect=0.500
+        source=heard
+    else
+        xdotool mousemove $((X + CLIENT[0] + BUTTON[0])) $((Y + CLIENT[1] + BUTTON[1])) \
+            sleep 0.1 click 1
+        source=own
+    fi
     t_on=$(date +%s%N)
     # Times to the first reading on the screen and to one within 50 mHz of the expected value.
     local first= settled=
@@ -206,7 +220,7 @@ run_case() {
         dash_shown || e2e_fail "$name: a reading came back without a server: '$(readout_on_screen)'"
         e2e_gone "$APP" && e2e_fail "$name: the meter ended with the server"
         from=$(date -u -d "@$((killed_at + 2))" +%Y-%m-%dT%H:%M:%SZ)
-        csv_lines_after "$csv" "$from" | grep -v ',,.*,no_signal$' &&
+        csv_lines_after "$csv" "$from" | grep -Ev ',,.*,no_signal,(own|heard)$' &&
             e2e_fail "$name: the log has readings after the server died"
     elif [ "$expect" = refused ]; then
         grep -qx "tavrene-meter: Cannot open the log file /nonexistent/dir/x.csv: No such file or directory" "$log" ||
@@ -226,8 +240,9 @@ run_case() {
         grep -Fxq "$HEADER" <<<"$lines" && e2e_fail "$name: the columns named again in the log"
         grep -Evq "$LINE_RE" <<<"$lines" && e2e_fail "$name: malformed log lines: $(grep -Ev "$LINE_RE" <<<"$lines")"
         # Before On nothing came back: no reading.
-        head -n 1 <<<"$lines" | grep -q ',,.*,no_signal$' || e2e_fail "$name: a reading before On: $(head -n 1 <<<"$lines")"
-        csv_lines_after "$csv" "$from" | awk -F, -v e="$expect" '
+        head -n 1 <<<"$lines" | grep -q ',,.*,no_signal,heard$' || e2e_fail "$name: a reading before On: $(head -n 1 <<<"$lines")"
+        csv_lines_after "$csv" "$from" | awk -F, -v e="$expect" -v source="$source" '
+            $6 != source { bad = 1 }
             e == "zero" && !($2 != "" && $2 * $2 < 0.005 ^ 2 && $5 == "good") { bad = 1 }
             e == "negative" && !($2 != "" && $2 < 0) { bad = 1 }
             e ~ /^[0-9.]+$/ && !($2 != "" && ($2 - e) ^ 2 < 0.005 ^ 2) { bad = 1 }
@@ -245,6 +260,11 @@ run_case() {
         e2e_log "$name: the screen shows $shown; log: $(csv_text "$csv" | tail -n 1)"
     fi
     e2e_screenshot "$E2E_WORK/$name" && cp "$E2E_WORK/$name.png" "$ARTIFACTS/meter-$HOST-$name.png"
+    if [ -n "${PLAYER:-}" ]; then
+        kill "$PLAYER" 2>/dev/null
+        wait "$PLAYER" 2>/dev/null
+        PLAYER=
+    fi
 
     if [ "$name" = loopback ]; then
         # Off: the readings of the tone that stopped are forgotten, and what of it is still on its

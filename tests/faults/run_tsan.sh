@@ -1,6 +1,7 @@
 #!/bin/bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# The ThreadSanitizer build's threaded tests: the application in process (simulated path), the
+# The ThreadSanitizer build's threaded tests: the application and the meter in process (simulated
+# path; the meter's rig link has a thread of its own), the
 # host-audio (libpulse) wave tests and the sound-server faults, each on a fresh private
 # PulseAudio server. Any report fails the run; TSAN_HALT=0 lets each test run
 # on and list every report.
@@ -30,6 +31,8 @@ step() {
     fi
 }
 step app pulse "$BUILD/tsan/app" "$BUILD/tests/test_app"
+# The meter's rig link runs on a thread of its own.
+step meter none "$BUILD/tsan/meter" "$BUILD/tests/test_meter"
 step wave_pulse pulse "$BUILD/tsan/wave" "$BUILD/tests/test_faults" --gtest_filter='PulseWave.*'
 step no_server none "$BUILD/tsan/none" "$BUILD/tests/test_faults" \
     --gtest_filter='SoundServer.NoServerAtStartWarnsAndStaysUsable:PulseWave.*'
