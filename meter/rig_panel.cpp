@@ -80,9 +80,8 @@ void rig_panel_report(HWND dialog) {
         return;
     }
     const rig::Report r = rig_link->report();
-    const std::string status =
-        "Rig " + address() + ": " +
-        (r.has_state ? "connected, " + rig::describe(r.state) : "not connected: " + r.problem);
+    const std::string status = r.has_state ? "Rig connected: " + rig::describe(r.state)
+                                           : "Rig " + address() + " not connected: " + r.problem;
     SetDlgItemTextA(dialog, rig_status_text_id, status.c_str());
     tune_demo_link(r);
     if (r.correction_serial != corrections_shown) {

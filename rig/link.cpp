@@ -179,7 +179,6 @@ std::string Link::ensure_connected() {
     if (socket_ != -1) {
         return {};
     }
-    const std::string where = host_ + ":" + std::to_string(port_);
     if (!start_sockets()) {
         return "no network (Winsock did not start)";
     }
@@ -193,7 +192,8 @@ std::string Link::ensure_connected() {
     }
     const Clock::time_point deadline =
         Clock::now() + std::chrono::milliseconds(exchange_timeout_ms);
-    std::string why = "no rigctld at " + where;
+    // The panel names the address: these say only what happened there.
+    std::string why = "no rigctld listening";
     for (addrinfo* a = found; a != nullptr && socket_ == -1; a = a->ai_next) {
         const Socket s = socket(a->ai_family, a->ai_socktype, a->ai_protocol);
         if (s == static_cast<Socket>(-1)) {
@@ -211,7 +211,7 @@ std::string Link::ensure_connected() {
                                            &length) == 0 &&
                                 error == 0;
                 } else {
-                    why = "no answer from " + where + " within 1 s";
+                    why = "no answer within 1 s";
                 }
             }
         }

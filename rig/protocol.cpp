@@ -110,8 +110,11 @@ AnswerReader::Result AnswerReader::take_line(std::string_view line) {
         // The echo: the command's name and a colon, then what it was given.
         const size_t colon = line.find(':');
         if (colon == std::string_view::npos || line.substr(0, colon) != expected_) {
-            return fail("'" + std::string(line.substr(0, 60)) +
-                        "' where rigctld echoes the command: not a rigctld answer");
+            // Built in place: GCC 12 takes the operator+ form for an overlapping copy (-Wrestrict).
+            std::string why(line.substr(0, 60));
+            why.insert(0, 1, '\'');
+            why.append("' where rigctld echoes the command: not a rigctld answer");
+            return fail(why);
         }
         answer_.command = expected_;
         echoed_ = true;
