@@ -39,11 +39,10 @@ const char usage[] =
     "                 given), and Correct RX (Alt+C) to zero-beat the receiver on the reading\n"
     "  --rig-step HZ  the rig's tuning step; corrections are whole steps (1 Hz unless given)\n"
 #if !defined(_WIN32)
-    "  --demo         run on a simulated SSB link instead of the sound devices; with --rig its\n"
-    "                 receiver is tuned by the rig\n"
     "  --listen       with --demo: a simulated other station sends the two-tone into the link\n"
     "                 while the meter's own tone is off\n"
-    "  the link takes:\n"
+    "  --demo         run on a simulated SSB link instead of the sound devices (with --rig, its\n"
+    "                 receiver is tuned by the rig); the link takes:\n"
 #endif
     ;
 
