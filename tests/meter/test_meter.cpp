@@ -95,6 +95,74 @@ TEST_F(MeterTest, ReadsAHeardTwoToneWithTheOwnOffAndForgetsTheOwnAfterOff) {
               0);
 }
 
+// The readout as drawn: each figure's seven segments (and the plus sign's upright) sampled at
+// their middles, right to left from the last figure; "-" for the dash that stands alone.
+std::string readout_on_pane(HWND dialog) {
+    HWND pane = nullptr;
+    for (HWND w : platform::testing::child_windows(dialog)) {
+        pane = platform::testing::class_name(w) == "MeterReadout" ? w : pane;
+    }
+    const platform::raster::Surface& s = *platform::testing::window_pixels(pane);
+    const int width = s.width - 2, height = s.height - 2; // inside the one-pixel border
+    const auto lit = [&](int x, int y) {
+        return x >= 0 && y >= 0 && x < width && y < height &&
+               platform::raster::to_colorref(s.at(x + 1, y + 1)) == RGB(255, 190, 40);
+    };
+    const int middles[7][2] = {{10, 2}, {18, 11}, {18, 29}, {10, 38}, {2, 29}, {2, 11}, {10, 20}};
+    const auto cell = [&](int x, int y) {
+        int bits = 0;
+        for (int i = 0; i < 7; ++i) {
+            bits |= lit(x + middles[i][0], y + middles[i][1]) << i;
+        }
+        return bits;
+    };
+    const std::string figures = "0123456789";
+    const int segments[10] = {0x3F, 0x06, 0x5B, 0x4F, 0x66, 0x6D, 0x7D, 0x07, 0x7F, 0x6F};
+    const int y = (height - 40) / 2;
+    std::string text;
+    for (int x = width - 8 - 20; x >= 0; x -= 30) {
+        const int bits = cell(x, y);
+        if (bits == 0) {
+            break;
+        }
+        const int* figure = std::find(segments, segments + 10, bits);
+        text.insert(0, 1,
+                    bits == 0x40 ? (lit(x + 10, y + 14) ? '+' : '-')
+                                 : (figure == segments + 10 ? '?' : figures[figure - segments]));
+        if (lit(x - 9, y + 38) && text.find('.') == std::string::npos) {
+            text.insert(0, ".");
+            x -= 10;
+        }
+    }
+    return text.empty() && cell((width - 20) / 2, y) == 0x40 ? "-" : text;
+}
+
+TEST_F(MeterTest, ReadoutDrawsTheReadingInSevenSegmentFigures) {
+    struct Case {
+        double df;
+        const char* shown;
+    } const cases[] = {
+        {7.372, "+7.372"}, {-0.25, "-0.250"}, {0.0002, "0.000"}, {-45.125, "-45.125"}};
+    EXPECT_EQ(run([&](HWND dialog) {
+                  run_for_ms(100);
+                  EXPECT_EQ(readout_on_pane(dialog), "-");
+                  for (const Case& c : cases) {
+                      path->set_df(c.df);
+                      press_and_wait(dialog, "Off");
+                      // The steady reading of a clean link, a second long: within 0.3 mHz, so
+                      // the figures shown are those of df.
+                      EXPECT_TRUE(run_until(good_second, 5000));
+                      run_for_ms(100);
+                      EXPECT_EQ(readout_on_pane(dialog), c.shown);
+                      press_and_wait(dialog, "On");
+                      run_for_ms(100);
+                      EXPECT_EQ(readout_on_pane(dialog), "-") << "after Off";
+                  }
+                  platform::testing::close_box(dialog);
+              }),
+              0);
+}
+
 TEST_F(MeterTest, DriftPlotWidensItsSpanAsTheSessionGrows) {
     EXPECT_EQ(run([&](HWND dialog) {
                   EXPECT_EQ(text(dialog, drift_span_text_id), "df, last 2 min");
