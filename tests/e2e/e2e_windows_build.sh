@@ -22,7 +22,7 @@ check_exe() {
     e2e_log "$(basename "$EXE") imports: $dlls"
     for dll in $dlls; do
         case $dll in
-        kernel32.dll | user32.dll | gdi32.dll | winmm.dll | msvcrt.dll) ;;
+        kernel32.dll | user32.dll | gdi32.dll | winmm.dll | msvcrt.dll | ws2_32.dll) ;;
         *) e2e_fail "$EXE imports $dll" ;;
         esac
     done
