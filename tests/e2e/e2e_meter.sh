@@ -22,18 +22,17 @@ CAPTION="Tavrene Meter"
 # Bound on the first reading in the log after On.
 READING_SECONDS=5
 
+# The readout's drawing, negative readings and a refused log are tested in process (tests/meter);
+# here is what takes the real binary: its sound server, its options, its log file.
 # NAME | OPTIONS | what the readings must show from 2 s after On
-#   zero: |df| < 0.005 Hz and verdict good; NUMBER: within 0.005 Hz of it; negative: df below 0;
-#   refused: the log is refused, the meter runs on; lost: the sound server dies after the first
-#   reading, and no reading stands after it;
+#   zero: |df| < 0.005 Hz and verdict good; NUMBER: within 0.005 Hz of it; lost: the sound server
+#   dies after the first reading, and no reading stands after it;
 #   heard: On is never pressed; the test plays a two-tone offset by +0.5 Hz into the loopback, as
 #   another station through the receiver, and the meter reads it as heard.
 CASES=(
     "loopback | | zero"
     "listen | | heard"
     "demo-up | --demo --df 0.3 | 0.300"
-    "demo-down | --demo --df -3 | negative"
-    "bad-log | --csv /nonexistent/dir/x.csv | refused"
     "server-lost | | lost"
 )
 
@@ -98,12 +97,10 @@ readings_wrong() {
 
 run_case() {
     local name=$1 options=$2 expect=$3 csv=$E2E_WORK/$1.csv log=$E2E_WORK/$1.log
-    local args=() t_on from lines first=0
+    local args=() t_on from lines first
     read -r -a args <<<"$options"
-    if [ "$expect" != refused ]; then
-        printf '%s\n' "$HEADER" "$EARLIER_LINE" >"$csv"
-        args+=(--csv "$(program_path "$csv")")
-    fi
+    printf '%s\n' "$HEADER" "$EARLIER_LINE" >"$csv"
+    args+=(--csv "$(program_path "$csv")")
     e2e_log "case $name: tavrene-meter ${args[*]}"
     e2e_spawn "${LAUNCH[@]}" "${args[@]}" >"$log" 2>&1
     APP=$E2E_LAST_PID
@@ -123,12 +120,10 @@ run_case() {
         source=own
     fi
     t_on=$(date +%s%N)
-    if [ "$expect" != refused ]; then
-        e2e_wait_until "$READING_SECONDS" has_reading "$csv" ||
-            e2e_fail "$name: no reading in the log within $READING_SECONDS s of On"
-        first=$((($(date +%s%N) - t_on) / 1000000))
-        e2e_log "$name: first reading in the log after $first ms"
-    fi
+    e2e_wait_until "$READING_SECONDS" has_reading "$csv" ||
+        e2e_fail "$name: no reading in the log within $READING_SECONDS s of On"
+    first=$((($(date +%s%N) - t_on) / 1000000))
+    e2e_log "$name: first reading in the log after $first ms"
 
     if [ "$expect" = lost ]; then
         # Nothing comes back any more: no reading may stand in the log.
@@ -140,12 +135,6 @@ run_case() {
         from=$(date -u -d "@$((killed_at + 2))" +%Y-%m-%dT%H:%M:%SZ)
         csv_lines_after "$csv" "$from" | grep -Ev ',,.*,no_signal,(own|heard)$' &&
             e2e_fail "$name: the log has readings after the server died"
-    elif [ "$expect" = refused ]; then
-        grep -qx "tavrene-meter: Cannot open the log file /nonexistent/dir/x.csv: No such file or directory" "$log" ||
-            e2e_fail "$name: no clear message on standard error: $(cat "$log")"
-        e2e_wait_until 5 e2e_streams -ge 1 || e2e_fail "$name: On played nothing after the refused log"
-        sleep 1
-        e2e_gone "$APP" && e2e_fail "$name: the meter ended"
     else
         # Steady from 2 s after the first reading, and never earlier than 3 s after On.
         from=$(((t_on / 1000000 + first + 2000) / 1000))
@@ -162,7 +151,6 @@ run_case() {
         csv_lines_after "$csv" "$from" | awk -F, -v e="$expect" -v source="$source" '
             $6 != source { bad = 1 }
             e == "zero" && !($2 != "" && $2 * $2 < 0.005 ^ 2 && $5 == "good") { bad = 1 }
-            e == "negative" && !($2 != "" && $2 < 0) { bad = 1 }
             e ~ /^[0-9.]+$/ && !($2 != "" && ($2 - e) ^ 2 < 0.005 ^ 2) { bad = 1 }
             bad { print; exit 1 }' >"$E2E_WORK/$name.bad" ||
             { readings_wrong "$name: from 2 s after On the log reads: $(cat "$E2E_WORK/$name.bad")" || return 3; }

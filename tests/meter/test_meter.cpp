@@ -163,6 +163,78 @@ TEST_F(MeterTest, ReadoutDrawsTheReadingInSevenSegmentFigures) {
               0);
 }
 
+// The log's first line decides how it is carried on: a new file gets the columns, an earlier
+// version's log its own five, and a file that is not a meter's log is left alone.
+TEST(MeterLog, KeepsEachFileInItsOwnColumns) {
+    const std::string dir = ::testing::TempDir();
+    struct Case {
+        const char* name;
+        const char* before; // nullptr: no such file
+        const char* after;  // the file after one line of a heard reading of +0.5 Hz
+        const char* error;  // part of the message when refused
+    } const cases[] = {
+        {"new.csv", nullptr,
+         "time_utc,df_hz,rms,snr_db,verdict,source\nT,0.5000,63.0,40.0,good,heard\n", ""},
+        {"own.csv", "time_utc,df_hz,rms,snr_db,verdict,source\n",
+         "time_utc,df_hz,rms,snr_db,verdict,source\nT,0.5000,63.0,40.0,good,heard\n", ""},
+        {"older.csv", "time_utc,df_hz,rms,snr_db,verdict\r\nT,,0.0,,no_signal\r\n",
+         "time_utc,df_hz,rms,snr_db,verdict\r\nT,,0.0,,no_signal\r\nT,0.5000,63.0,40.0,good\n", ""},
+        {"notes.txt", "my notes\n", "my notes\n", "its first line is not the meter's columns"},
+        {"missing/x.csv", nullptr, nullptr, "Cannot open the log file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string file = dir + c.name;
+        std::remove(file.c_str());
+        if (c.before) {
+            std::FILE* f = std::fopen(file.c_str(), "wb");
+            std::fputs(c.before, f);
+            std::fclose(f);
+        }
+        std::string error;
+        dsp::DfReading reading;
+        reading.has_df = true;
+        reading.df_hz = 0.5;
+        reading.rms = 63;
+        reading.snr_db = 40;
+        reading.verdict = dsp::Verdict::good;
+        const bool opened = csv_open(file, error);
+        EXPECT_EQ(opened, *c.error == '\0') << error;
+        EXPECT_NE(error.find(c.error), std::string::npos) << error;
+        if (opened) {
+            EXPECT_TRUE(csv_append(reading, ReadingSource::heard, error)) << error;
+        }
+        csv_close();
+        std::string text;
+        if (std::FILE* f = std::fopen(file.c_str(), "rb")) {
+            for (int ch; (ch = std::fgetc(f)) != EOF;) {
+                text += char(ch);
+            }
+            std::fclose(f);
+        }
+        // The time of day is the one thing not compared.
+        for (size_t at; (at = text.find("\n20")) != std::string::npos;) {
+            text.replace(at + 1, text.find(',', at) - at - 1, "T");
+        }
+        EXPECT_EQ(text, c.after ? c.after : "");
+    }
+}
+
+TEST_F(MeterTest, ALogThatCannotBeWrittenIsReportedAndTheMeterRunsOn) {
+    meter_options.csv_path = "/nonexistent/dir/x.csv";
+    EXPECT_EQ(run([&](HWND dialog) {
+                  EXPECT_EQ(text(dialog, message_text_id),
+                            "Cannot open the log file /nonexistent/dir/x.csv: No such file or "
+                            "directory");
+                  press_and_wait(dialog, "Off");
+                  EXPECT_TRUE(run_until([] { return reading_near(0, 0.005); }, 5000));
+                  EXPECT_TRUE(run_until([&] { return text(dialog, verdict_text_id) == "Good"; }));
+                  press_and_wait(dialog, "On");
+                  platform::testing::close_box(dialog);
+              }),
+              0);
+}
+
 TEST_F(MeterTest, DriftPlotWidensItsSpanAsTheSessionGrows) {
     EXPECT_EQ(run([&](HWND dialog) {
                   EXPECT_EQ(text(dialog, drift_span_text_id), "df, last 2 min");
