@@ -13,8 +13,6 @@
 
 namespace {
 
-constexpr double pi = 3.14159265358979323846;
-
 // The synthesizer's exact bytes through the simulated SSB link.
 std::vector<unsigned char> returned(double seconds, const radio_path::LinkSettings& link,
                                     double start_phase = 0.0) {
@@ -95,7 +93,6 @@ TEST(DfVerdicts, EachInputConditionGetsItsVerdict) {
         {"silence", std::vector<unsigned char>(2 * dsp::sample_rate_hz, 128),
          dsp::Verdict::no_signal, false},
         {"noise alone", noise, dsp::Verdict::no_signal, false},
-        {"one tone", returned(2.0, {0.0, 0.0}), dsp::Verdict::no_signal, false},
         {"tenth of the level", returned(2.0, {1.0, 0.1}), dsp::Verdict::level_too_low, true},
         {"just under 16 LSB", returned(2.0, {1.0, 0.24}), dsp::Verdict::level_too_low, true},
         {"just over 16 LSB", returned(2.0, {1.0, 0.27}), dsp::Verdict::good, true},
@@ -105,25 +102,14 @@ TEST(DfVerdicts, EachInputConditionGetsItsVerdict) {
          dsp::Verdict::good, true},
     };
     for (const auto& c : cases) {
-        std::vector<unsigned char> bytes = c.bytes;
-        if (c.name == "one tone") {
-            double phase = 0.0;
-            for (size_t i = 0; i < bytes.size(); ++i, phase += 2 * pi * 1000.0 / 11025.0) {
-                bytes[i] = static_cast<unsigned char>(std::lround(128.0 + 80.0 * std::sin(phase)));
-            }
-        }
         dsp::DfEstimator e;
-        const auto r = measure(e, bytes);
+        const auto r = measure(e, c.bytes);
         EXPECT_EQ(r.verdict, c.verdict) << c.name << ": " << dsp::verdict_text(r.verdict);
         EXPECT_EQ(r.has_df, c.has_df) << c.name;
         if (r.has_df) {
             EXPECT_NEAR(r.df_hz, 1.0, 0.02) << c.name;
         }
     }
-    EXPECT_STREQ(dsp::verdict_text(dsp::Verdict::no_signal), "No signal");
-    EXPECT_STREQ(dsp::verdict_text(dsp::Verdict::level_too_low), "Level too low");
-    EXPECT_STREQ(dsp::verdict_text(dsp::Verdict::clipping), "Clipping");
-    EXPECT_STREQ(dsp::verdict_text(dsp::Verdict::good), "Good");
 }
 
 TEST(DfLevels, RmsPeakAndClippedCountTheLastSecond) {
