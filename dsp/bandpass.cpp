@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "dsp/bandpass.h"
 
-#include "dsp/stream_format.h"
-
 namespace dsp {
 
 const double filter_a[filter_taps] = {

@@ -84,7 +84,7 @@ void meter_capture_start(HWND dialog) {
     }
     stopping = false;
     // Silence until the first capture arrives: the figure starts as one dot in the centre.
-    std::memset(xy_window, 127, dsp::capture_block_bytes);
+    std::memset(xy_window, dsp::tone_centre_byte, dsp::capture_block_bytes);
     capture_block = xy_window;
     for (WAVEHDR* hdr : headers) {
         waveInPrepareHeader(device, hdr, sizeof(WAVEHDR));
