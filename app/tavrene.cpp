@@ -22,8 +22,8 @@ HWND create_pane(HWND dialog, const char* pane_class, int x, int y) {
 }
 
 void initialise(HWND dialog) {
-    show_in_reference_area(dialog, "Scope1");
-    xy_pane = create_pane(dialog, "XYScope", xy_pane_x, xy_pane_y);
+    show_in_reference_area(dialog, idle_pane_class);
+    xy_pane = create_pane(dialog, xy_pane_class, xy_pane_x, xy_pane_y);
     capture_start(dialog);
 }
 
@@ -104,9 +104,9 @@ INT_PTR CALLBACK main_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, LPARAM l
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-    if (!register_pane_class(instance, "XYScope", xy_scope_proc) ||
-        !register_pane_class(instance, "Scope1", idle_scope_proc) ||
-        !register_pane_class(instance, "Scope2", reference_scope_proc)) {
+    if (!register_pane_class(instance, xy_pane_class, xy_scope_proc) ||
+        !register_pane_class(instance, idle_pane_class, idle_scope_proc) ||
+        !register_pane_class(instance, reference_pane_class, reference_scope_proc)) {
         std::fputs("Tavrene: cannot register the pane window classes\n", stderr);
         return 1;
     }

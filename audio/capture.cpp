@@ -11,13 +11,13 @@
 StreamHeap stream_heap = {std::malloc, std::free};
 
 const WAVEFORMATEX stream_format = {
-    WAVE_FORMAT_PCM, // format tag
-    1,               // channels
-    11025,           // samples per second
-    11025,           // average bytes per second
-    1,               // block alignment
-    8,               // bits per sample
-    0,               // extra size
+    WAVE_FORMAT_PCM,     // format tag
+    1,                   // channels
+    dsp::sample_rate_hz, // samples per second
+    dsp::sample_rate_hz, // average bytes per second
+    1,                   // block alignment
+    8,                   // bits per sample
+    0,                   // extra size
 };
 
 unsigned char* capture_block = nullptr;
@@ -46,7 +46,7 @@ void capture_start(HWND dialog) {
         return;
     }
     // Silence until the first capture arrives: the figure starts as one dot in the centre.
-    std::memset(block, 127, dsp::capture_block_bytes);
+    std::memset(block, dsp::tone_centre_byte, dsp::capture_block_bytes);
     capture_block = block;
     capture_header->lpData = reinterpret_cast<LPSTR>(block);
     capture_header->dwBufferLength = dsp::capture_block_bytes;

@@ -5,7 +5,7 @@
 
 #include "platform/win32.h"
 
-// Linear PCM, mono, 8-bit, 11025 samples per second: both streams open their devices with it.
+// The stream format (dsp/stream_format.h): both streams open their devices with it.
 extern const WAVEFORMATEX stream_format;
 
 // The capture block (528 bytes), or null while capture is off.

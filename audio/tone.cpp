@@ -5,6 +5,7 @@
 #include "audio/capture.h"
 #include "audio/heap.h"
 #include "dsp/synth.h"
+#include "panes/panes.h"
 
 HWAVEOUT tone_device = nullptr;
 bool tone_stopping = false;
@@ -87,7 +88,7 @@ void tone_toggle(HWND dialog) {
 }
 
 void tone_opened(HWND dialog) {
-    show_in_reference_area(dialog, "Scope2");
+    show_in_reference_area(dialog, reference_pane_class);
     SetDlgItemTextA(dialog, on_off_button_id, "Off");
     fill_and_queue(tone_header[0]);
     fill_and_queue(tone_header[1]); // the phase runs on from the first block
@@ -107,7 +108,7 @@ void tone_block_done(WAVEHDR* hdr) {
 }
 
 void tone_closed(HWND dialog) {
-    show_in_reference_area(dialog, "Scope1");
+    show_in_reference_area(dialog, idle_pane_class);
     free_tone_memory();
     tone_device = nullptr;
     SetDlgItemTextA(dialog, on_off_button_id, "On");

@@ -22,7 +22,7 @@ void compute_points(const unsigned char* block, XYPoint* points) {
     constexpr size_t samples = filter_positions + filter_taps - 1;
     double s[samples];
     for (size_t j = 0; j < samples; ++j) {
-        s[j] = static_cast<double>(static_cast<int>(block[j]) - 127);
+        s[j] = static_cast<double>(static_cast<int>(block[j]) - tone_centre_byte);
     }
     double a[filter_positions];
     double b[filter_positions];

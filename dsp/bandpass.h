@@ -3,6 +3,8 @@
 // tone near 1000 Hz (horizontal), filter B the tone near 2000 Hz (vertical).
 #pragma once
 
+#include "dsp/stream_format.h"
+
 #include <cstddef>
 
 namespace dsp {
@@ -20,8 +22,9 @@ struct XYPoint {
 extern const double filter_a[filter_taps];
 extern const double filter_b[filter_taps];
 
-// Runs both filters over `block` (528 bytes, the last never read) and writes the pane
-// coordinates of positions 1 to 511, in order, to `points`. Allocates nothing.
+// Runs both filters over `block` (528 bytes, the last never read), each sample taken about
+// tone_centre_byte, and writes the pane coordinates of positions 1 to 511, in order, to `points`.
+// Allocates nothing.
 void compute_points(const unsigned char* block, XYPoint* points);
 
 } // namespace dsp

@@ -16,7 +16,9 @@
 // df comes out in the hertz the tones were sent in.
 #pragma once
 
-#include <array>
+#include "dsp/block_demod.h"
+#include "dsp/coarse_spectrum.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -39,8 +41,8 @@ struct DfReading {
 
 class DfEstimator {
   public:
-    static constexpr size_t block_samples = 441; // 40 ms
-    static constexpr int window_blocks = 25;     // the 1 s the fit spans
+    static constexpr size_t block_samples = BlockDemodulator::block_samples; // 40 ms
+    static constexpr int window_blocks = 25; // the 1 s the fit spans
     static constexpr int min_fit_blocks = 3;
     // Below this two-tone rms (a quarter of the full level) the 8-bit rounding, which follows
     // the signal, begins to show: measured without noise it scatters 1-s readings by 0.3 mHz at
@@ -56,68 +58,57 @@ class DfEstimator {
     // 40 ms of input); reading() is the latest.
     int push(const unsigned char* samples, size_t count);
     const DfReading& reading() const { return reading_; }
-
-    // The coarse stage's last df and whether it found both tones (for tests and tools).
-    bool coarse_found() const { return coarse_found_; }
-    double coarse_df_hz() const { return coarse_df_; }
+    // Whether the spectrum of the last block found both tones: a two-tone is there now, whatever
+    // the reading still rests on.
+    bool tones_found() const { return tones_found_; }
 
   private:
-    struct BlockRecord {
+    // A block's fit, its phases unwrapped along the lock's history, and its levels.
+    struct BlockRecord : BlockFit {
         int64_t index = -1;
-        bool present = false;       // both tones found in this block
-        bool edge = false;          // the first after a block without them
-        double phase = 0.0;         // unwrapped arg z2 - 2 arg z1 at the block's centre
-        double spacing_phase = 0.0; // unwrapped arg z2 - arg z1 there
-        double mixer_df = 0.0;      // where the mixers sat when the block was fitted
-        double amp1 = 0.0, amp2 = 0.0;
-        double tone_power = 0.0, noise_power = 0.0;
-        double sum_sq = 0.0; // of sample - 128
+        bool edge = false;     // the first after a block without both tones
+        double mixer_df = 0.0; // where the mixers sat when the block was fitted
+        double sum_sq = 0.0;   // of sample - 128
         int peak = 0;
         int clipped = 0;
     };
 
+    // What one lock on a signal builds up; a new lock or the signal's end starts it afresh.
+    struct Lock {
+        bool locked = false;
+        int64_t locked_at = -1;    // the block whose spectrum first found the signal
+        int64_t segment_start = 0; // the first block the fit may use
+        int absent_run = 0;
+        int disagree_run = 0;
+        bool have_phase = false;
+        double last_phase = 0.0;
+        double last_spacing_phase = 0.0;
+        int64_t last_phase_index = 0;
+        bool have_fit = false;
+        double fit_df = 0.0;         // in the capture's hertz, as the mixers need it
+        double fit_spacing_hz = 0.0; // the tones' spacing less 1000 Hz, in the capture's hertz
+    };
+
     void process_block();
-    void coarse_stage();
-    void lock(double df_hz);
-    void tune_mixers(double df_hz);
+    void follow_coarse(bool found, double coarse_df, bool& fresh_lock);
+    void lock(double df_hz, int64_t locked_at);
     void fine_stage(const double* block, BlockRecord& rec);
     void update_reading();
+    void fit_phases(int64_t first, size_t present, DfReading& r);
 
     std::vector<double> block_;
     size_t fill_ = 0;
     int64_t block_index_ = 0;
 
-    // The last 1024 samples (about 93 ms) and the spectrum of them.
-    std::vector<double> recent_;
-    size_t recent_pos_ = 0;
-    std::vector<double> hann_, re_, im_, tw_cos_, tw_sin_, power_, scratch_;
-    std::vector<uint32_t> bit_reverse_;
-    bool coarse_found_ = false;
-    double coarse_df_ = 0.0;
-
-    // cos and sin of both tones at the mixer frequencies over one block, from its centre, and
-    // the inverse of the normal equations of those four and a constant.
-    static constexpr int fit_terms = 5;
-    std::vector<double> earlier_; // the block before, taken again from `recent_`
-    std::vector<std::vector<double>> basis_;
-    std::array<double, fit_terms * fit_terms> gram_inverse_{};
-    bool locked_ = false;
-    int64_t locked_at_ = -1; // the block whose spectrum first found the signal
-    double mixer_df_ = 0.0;
-    int64_t segment_start_ = 0;
-    int absent_run_ = 0;
-    int disagree_run_ = 0;
-    bool have_phase_ = false;
-    double last_phase_ = 0.0;
-    double last_spacing_phase_ = 0.0;
-    int64_t last_phase_index_ = 0;
-    bool have_fit_ = false;
-    double fit_df_ = 0.0;         // in the capture's hertz, as the mixers need it
-    double fit_spacing_hz_ = 0.0; // the tones' spacing less 1000 Hz, in the capture's hertz
+    CoarseSpectrum spectrum_;
+    BlockDemodulator demod_;
+    std::vector<double> earlier_; // the block before, taken again from the spectrum's window
+    Lock lock_;
 
     std::vector<BlockRecord> history_; // ring of window_blocks
     std::vector<double> median_a_, median_b_;
     DfReading reading_;
+    bool tones_found_ = false;
 };
 
 const char* verdict_text(Verdict v); // "No signal", "Level too low", "Clipping", "Good"

@@ -13,7 +13,7 @@ void synthesize(unsigned char* out, size_t count, int frequency_hz, double& phas
     double p = phase;
     for (size_t i = 0; i < count; ++i) {
         const double s = std::sin(p);
-        const double v = (std::sin(2.0 * p) + s) * 63.0 + 127.0;
+        const double v = (std::sin(2.0 * p) + s) * 63.0 + tone_centre_byte;
         out[i] = static_cast<unsigned char>(static_cast<int>(v));
         // Recomputed from the integer frequency every sample, as the reference output was.
         p = p + (frequency_hz * two_pi) / static_cast<double>(sample_rate_hz);

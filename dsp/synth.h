@@ -2,11 +2,12 @@
 // The two-tone test signal: f and 2f summed, as unsigned 8-bit samples at 11025 per second.
 #pragma once
 
+#include "dsp/stream_format.h"
+
 #include <cstddef>
 
 namespace dsp {
 
-constexpr int sample_rate_hz = 11025;
 constexpr int base_frequency_hz = 1000;
 constexpr size_t tone_block_bytes = 4096;
 // 2 pi as the instrument has always written it; the reference pane uses the same value.

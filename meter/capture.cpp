@@ -10,6 +10,7 @@
 #include "audio/heap.h"
 #include "audio/tone.h"
 #include "dsp/bandpass.h"
+#include "dsp/stream_format.h"
 
 #include <algorithm>
 #include <cstring>
@@ -17,7 +18,7 @@
 namespace {
 
 constexpr int queued_blocks = 4;
-constexpr DWORD block_bytes = 1102; // 100 ms at 11025 samples per second
+constexpr DWORD block_bytes = dsp::sample_rate_hz / 10; // 100 ms
 
 HWAVEIN device = nullptr;
 WAVEHDR* headers[queued_blocks] = {};
@@ -44,7 +45,7 @@ bool holding(const unsigned char* data, size_t bytes) {
     hold_left -= std::min(hold_left, bytes);
     if (hold_until_quiet) {
         estimator.push(data, bytes);
-        if (!estimator.coarse_found()) {
+        if (!estimator.tones_found()) {
             hold_left = 0;
         }
     }
@@ -112,7 +113,7 @@ void meter_capture_start(HWND dialog) {
     }
     stopping = false;
     // Silence until the first capture arrives: the figure starts as one dot in the centre.
-    std::memset(xy_window, 127, dsp::capture_block_bytes);
+    std::memset(xy_window, dsp::tone_centre_byte, dsp::capture_block_bytes);
     capture_block = xy_window;
     for (WAVEHDR* hdr : headers) {
         waveInPrepareHeader(device, hdr, sizeof(WAVEHDR));

@@ -336,7 +336,7 @@ bool register_class(HINSTANCE instance, const char* name, WNDPROC proc, int brus
 } // namespace
 
 bool register_meter_classes(HINSTANCE instance) {
-    return register_class(instance, "XYScope", xy_scope_proc, GRAY_BRUSH) &&
+    return register_class(instance, xy_pane_class, xy_scope_proc, GRAY_BRUSH) &&
            register_class(instance, "MeterReadout", readout_proc, BLACK_BRUSH) &&
            register_class(instance, "MeterLevel", level_proc, BLACK_BRUSH) &&
            register_class(instance, "MeterDrift", drift_proc, BLACK_BRUSH);
@@ -351,7 +351,7 @@ void display_create(HWND dialog) {
     shown_source = ReadingSource::heard;
     readout_pane =
         create_pane(dialog, "MeterReadout", readout_x, readout_y, readout_width, readout_height);
-    xy_pane = create_pane(dialog, "XYScope", plot_x, plot_y, pane_size, pane_size);
+    xy_pane = create_pane(dialog, xy_pane_class, plot_x, plot_y, pane_size, pane_size);
     drift_pane = create_pane(dialog, "MeterDrift", drift_x, plot_y, drift_width, drift_height);
     level_pane = create_pane(dialog, "MeterLevel", level_x, level_y, level_width, level_height);
     show_drift_scale(dialog);

@@ -20,8 +20,8 @@ HWND timed_pane = nullptr;
 
 // The centre line runs from just outside the right edge to column 0, which LineTo leaves out.
 void draw_centre_line(HDC dc) {
-    MoveToEx(dc, pane_size, 44, nullptr);
-    LineTo(dc, 0, 44);
+    MoveToEx(dc, pane_size, pane_centre_row, nullptr);
+    LineTo(dc, 0, pane_centre_row);
 }
 
 } // namespace
@@ -81,9 +81,9 @@ LRESULT CALLBACK reference_scope_proc(HWND pane, UINT msg, WPARAM wparam, LPARAM
     draw_centre_line(dc); // leaves the current position at (0, 44), where the curve starts
     HPEN pen = CreatePen(PS_SOLID, 0, reference_curve_color);
     SelectObject(dc, pen);
-    // About two cycles of f1 with f2 on top, across the 89 columns.
-    for (int i = 0; i < 89; ++i) {
-        double y = 44.0 - 20.0 * std::sin(0.9 * i / dsp::two_pi);
+    // About two cycles of f1 with f2 on top, across the client's columns.
+    for (int i = 0; i < pane_client; ++i) {
+        double y = pane_centre_row - 20.0 * std::sin(0.9 * i / dsp::two_pi);
         y = y - 20.0 * std::sin(1.8 * i / dsp::two_pi);
         LineTo(dc, i, static_cast<int>(y));
     }

@@ -6,6 +6,8 @@
 
 // Every pane is a bordered 91 x 91 child: an 89 x 89 client area, centre row 44.
 constexpr int pane_size = 91;
+constexpr int pane_client = pane_size - 2;
+constexpr int pane_centre_row = pane_client / 2;
 constexpr int xy_pane_x = 20;
 constexpr int xy_pane_y = 26;
 constexpr int reference_pane_x = 220;
@@ -14,6 +16,11 @@ constexpr int reference_pane_y = 26;
 constexpr COLORREF xy_point_color = RGB(255, 255, 100);
 constexpr COLORREF reference_curve_color = RGB(100, 255, 100);
 
-LRESULT CALLBACK xy_scope_proc(HWND pane, UINT msg, WPARAM wparam, LPARAM lparam);        // XYScope
-LRESULT CALLBACK idle_scope_proc(HWND pane, UINT msg, WPARAM wparam, LPARAM lparam);      // Scope1
-LRESULT CALLBACK reference_scope_proc(HWND pane, UINT msg, WPARAM wparam, LPARAM lparam); // Scope2
+// The panes' window classes.
+constexpr const char* xy_pane_class = "XYScope";
+constexpr const char* idle_pane_class = "Scope1";
+constexpr const char* reference_pane_class = "Scope2";
+
+LRESULT CALLBACK xy_scope_proc(HWND pane, UINT msg, WPARAM wparam, LPARAM lparam);
+LRESULT CALLBACK idle_scope_proc(HWND pane, UINT msg, WPARAM wparam, LPARAM lparam);
+LRESULT CALLBACK reference_scope_proc(HWND pane, UINT msg, WPARAM wparam, LPARAM lparam);

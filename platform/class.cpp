@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Window classes: registration and lookup by name, without regard to case, as in Win32.
+#include "platform/trace.h"
 #include "platform/windows_internal.h"
 
 #include <deque>
@@ -32,6 +33,12 @@ ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* wc) {
     using namespace platform::win;
     if (!wc || wc->cbSize != sizeof(WNDCLASSEXA) || !wc->lpszClassName || !wc->lpfnWndProc ||
         !*wc->lpszClassName || find_class(wc->lpszClassName)) {
+        platform::trace::refused(__func__,
+                                 !wc || wc->cbSize != sizeof(WNDCLASSEXA) || !wc->lpfnWndProc
+                                     ? "no class record, a wrong cbSize or no window procedure"
+                                 : !wc->lpszClassName || !*wc->lpszClassName ? "no class name"
+                                                                             : "already registered",
+                                 wc, wc ? wc->lpszClassName : nullptr);
         return 0;
     }
     classes.push_back(

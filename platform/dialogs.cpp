@@ -6,6 +6,7 @@
 #include "platform/dialog_template.h"
 #include "platform/host.h"
 #include "platform/loop.h"
+#include "platform/trace.h"
 #include "platform/windows_internal.h"
 
 #include <algorithm>
@@ -289,10 +290,21 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR template_name, HWND ow
     // Templates are known by name only; a numeric resource id is never found.
     if (!have_display() || !template_name || reinterpret_cast<uintptr_t>(template_name) < 0x10000 ||
         (owner && !find(owner))) {
+        trace::refused(
+            __func__,
+            !have_display()  ? "no display"
+            : !template_name ? "no template name"
+            : reinterpret_cast<uintptr_t>(template_name) < 0x10000
+                ? "templates are known by name only, not by number"
+                : "the owner is not a window",
+            instance,
+            reinterpret_cast<uintptr_t>(template_name) < 0x10000 ? nullptr : template_name, owner);
         return -1;
     }
     const auto tpl = resources::find_dialog(resources::embedded_resources(), template_name);
     if (!tpl) {
+        trace::refused(__func__, "no such dialog in the program's resources", instance,
+                       template_name, owner);
         return -1;
     }
     const HWND dialog = win::create_dialog(instance, *tpl, dialog_proc, init_param);
@@ -302,6 +314,7 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR template_name, HWND ow
 BOOL WINAPI EndDialog(HWND dialog, INT_PTR result) {
     Window* d = find(dialog);
     if (!d || d->kind != Kind::Dialog) {
+        trace::refused(__func__, !d ? "not a window" : "not a dialog", dialog, result);
         return FALSE;
     }
     d->dialog_ended = true;
@@ -315,6 +328,7 @@ BOOL WINAPI EndDialog(HWND dialog, INT_PTR result) {
 BOOL WINAPI SetDlgItemTextA(HWND dialog, int id, LPCSTR text) {
     Window* c = find(win::control_with_id(dialog, id));
     if (!c) {
+        trace::refused(__func__, "no control with that id in the dialog", dialog, id, text);
         return FALSE;
     }
     c->text = text ? text : "";

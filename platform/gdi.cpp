@@ -2,6 +2,7 @@
 // Device contexts, stock objects and pens over the software raster. Handles are opaque numbers
 // looked up in tables, never dereferenced, so a stale or forged handle fails cleanly.
 #include "platform/gdi_internal.h"
+#include "platform/trace.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -122,6 +123,7 @@ int live_objects() {
 HGDIOBJ WINAPI GetStockObject(int object) {
     using namespace platform::gdi;
     if (object < 0 || object >= static_cast<int>(stock_count)) {
+        platform::trace::refused(__func__, "not one of the stock objects kept", object);
         return nullptr;
     }
     return reinterpret_cast<HGDIOBJ>(stock_base + static_cast<uintptr_t>(object));
@@ -131,7 +133,9 @@ HPEN WINAPI CreatePen(int style, int width, COLORREF color) {
     using namespace platform::gdi;
     (void)width; // every width draws one pixel here
     if (style != PS_SOLID) {
-        return nullptr; // the only style the program draws with
+        // The only style the program draws with.
+        platform::trace::refused(__func__, "only PS_SOLID", style, width, color);
+        return nullptr;
     }
     const uintptr_t id = next_handle++;
     pens.emplace(id, Object{Kind::Pen, color & 0xFFFFFFu, true});
@@ -144,6 +148,8 @@ HGDIOBJ WINAPI SelectObject(HDC dc, HGDIOBJ object) {
     const uintptr_t id = key(object);
     const Object* o = find_object(id);
     if (d == nullptr || o == nullptr) {
+        platform::trace::refused(
+            __func__, d == nullptr ? "not a device context" : "not a GDI object", dc, object);
         return nullptr;
     }
     uintptr_t& slot = o->kind == Kind::Pen ? d->pen : d->brush;
@@ -161,6 +167,7 @@ BOOL WINAPI DeleteObject(HGDIOBJ object) {
     }
     const auto it = pens.find(id);
     if (it == pens.end() || it->second.doomed) {
+        platform::trace::refused(__func__, "not a pen, or already deleted", object);
         return FALSE;
     }
     // Still selected somewhere: it goes when the last DC lets go, as Wine does.
@@ -173,6 +180,7 @@ COLORREF WINAPI SetPixel(HDC dc, int x, int y, COLORREF color) {
     using namespace platform;
     const gdi::Dc* d = gdi::find_dc(dc);
     if (d == nullptr) {
+        trace::refused(__func__, "not a device context", dc, x, y, color);
         return static_cast<COLORREF>(-1);
     }
     // A clipped pixel is not drawn, but the answer is the colour all the same, as in Wine's GDI.
@@ -185,6 +193,7 @@ BOOL WINAPI MoveToEx(HDC dc, int x, int y, LPPOINT previous) {
     using namespace platform::gdi;
     Dc* d = find_dc(dc);
     if (d == nullptr) {
+        platform::trace::refused(__func__, "not a device context", dc, x, y, previous);
         return FALSE;
     }
     if (previous != nullptr) {
@@ -200,6 +209,7 @@ BOOL WINAPI LineTo(HDC dc, int x, int y) {
     using namespace platform;
     gdi::Dc* d = gdi::find_dc(dc);
     if (d == nullptr) {
+        trace::refused(__func__, "not a device context", dc, x, y);
         return FALSE;
     }
     const gdi::Object* pen = gdi::find_object(d->pen, true);

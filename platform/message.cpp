@@ -3,6 +3,7 @@
 // SetTimer and the ticks it brings, PostMessageA and SendMessageA.
 #include "platform/host.h"
 #include "platform/loop.h"
+#include "platform/trace.h"
 #include "platform/windows_internal.h"
 
 #include <algorithm>
@@ -137,6 +138,10 @@ using platform::win::find;
 // Timers here are always a window's: a timer procedure is refused.
 UINT_PTR WINAPI SetTimer(HWND hwnd, UINT_PTR id, UINT elapse_ms, TIMERPROC timer_proc) {
     if (!find(hwnd) || find(hwnd)->destroying || timer_proc) {
+        trace::refused(__func__,
+                       timer_proc ? "a timer procedure: only window timers are kept"
+                                  : "not a window, or one being destroyed",
+                       hwnd, id, elapse_ms);
         return 0;
     }
     // Arming a timer again replaces it, and its countdown starts afresh.
@@ -159,6 +164,7 @@ BOOL WINAPI PostMessageA(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
         return TRUE;
     }
     if (hwnd && !find(hwnd)) {
+        trace::refused(__func__, "not a window", hwnd, msg, wparam, lparam);
         return FALSE;
     }
     win::posted.push_back(win::Posted{hwnd, msg, wparam, lparam});
@@ -166,5 +172,8 @@ BOOL WINAPI PostMessageA(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
 }
 
 LRESULT WINAPI SendMessageA(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+    if (!find(hwnd)) {
+        trace::refused(__func__, "not a window", hwnd, msg, wparam, lparam);
+    }
     return win::deliver(hwnd, msg, wparam, lparam);
 }

@@ -3,6 +3,7 @@
 // messages, device reports and timers keep being dispatched.
 #include "platform/host.h"
 #include "platform/loop.h"
+#include "platform/trace.h"
 #include "platform/windows_internal.h"
 
 #include <QApplication>
@@ -55,6 +56,8 @@ BOOL WINAPI MessageBeep(UINT type) {
         notifier->beep(type);
     } else if (platform::have_display()) {
         QApplication::beep();
+    } else {
+        platform::trace::refused(__func__, "no display: ignored", type);
     }
     return TRUE;
 }

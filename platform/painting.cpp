@@ -2,6 +2,7 @@
 // Painting: invalidation, WM_PAINT when nothing else is waiting, and BeginPaint/EndPaint over
 // each window's raster surface, which the host then presents.
 #include "platform/gdi_internal.h"
+#include "platform/trace.h"
 #include "platform/windows_internal.h"
 
 #include <algorithm>
@@ -62,6 +63,7 @@ BOOL WINAPI InvalidateRect(HWND hwnd, const RECT* rect, BOOL erase) {
     }
     Window* w = find(hwnd);
     if (!w) {
+        trace::refused(__func__, "not a window", hwnd, rect, erase);
         return FALSE;
     }
     if (w->kind != win::Kind::Plain) {
@@ -80,6 +82,11 @@ BOOL WINAPI InvalidateRect(HWND hwnd, const RECT* rect, BOOL erase) {
 HDC WINAPI BeginPaint(HWND hwnd, LPPAINTSTRUCT paint) {
     Window* w = find(hwnd);
     if (!w || !paint || w->kind != win::Kind::Plain) {
+        trace::refused(__func__,
+                       !w       ? "not a window"
+                       : !paint ? "no PAINTSTRUCT"
+                                : "a dialog or control: the host paints those",
+                       hwnd, paint);
         return nullptr;
     }
     *paint = PAINTSTRUCT{};
@@ -106,6 +113,7 @@ BOOL WINAPI EndPaint(HWND hwnd, const PAINTSTRUCT* paint) {
     }
     Window* w = find(hwnd);
     if (!w) {
+        trace::refused(__func__, "not a window: ignored", hwnd, paint);
         return TRUE;
     }
     w->painting = false;

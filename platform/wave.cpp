@@ -3,6 +3,8 @@
 // moves bytes (wave_backend.h).
 #include "platform/wave_backend.h"
 
+#include "platform/trace.h"
+
 #include <QCoreApplication>
 
 #include <algorithm>
@@ -344,6 +346,39 @@ MMRESULT enqueue(Device* dev, WAVEHDR* header, UINT size) {
     return MMSYSERR_NOERROR;
 }
 
+// What each refusal means in this layer, for the trace.
+const char* refusal_reason(MMRESULT r) {
+    switch (r) {
+    case MMSYSERR_INVALPARAM:
+        return "MMSYSERR_INVALPARAM: a null pointer, or a header size under sizeof(WAVEHDR)";
+    case MMSYSERR_INVALFLAG:
+        return "MMSYSERR_INVALFLAG: only CALLBACK_WINDOW and CALLBACK_NULL are supported";
+    case MMSYSERR_BADDEVICEID:
+        return "MMSYSERR_BADDEVICEID: only WAVE_MAPPER or device 0, and a sound server with one";
+    case WAVERR_BADFORMAT:
+        return "WAVERR_BADFORMAT: only PCM, mono, 8-bit, 11025 samples per second";
+    case MMSYSERR_INVALHANDLE:
+        return "MMSYSERR_INVALHANDLE: not an open device";
+    case WAVERR_STILLPLAYING:
+        return "WAVERR_STILLPLAYING: a header is in the device's queue";
+    case WAVERR_UNPREPARED:
+        return "WAVERR_UNPREPARED: the header is not prepared";
+    case MMSYSERR_NODRIVER:
+        return "MMSYSERR_NODRIVER: the sound server is gone";
+    case MMSYSERR_ALLOCATED:
+        return "MMSYSERR_ALLOCATED: the sound server refused the stream";
+    default:
+        return "refused";
+    }
+}
+
+template <typename... Args> MMRESULT traced(MMRESULT r, const char* call, const Args&... args) {
+    if (r != MMSYSERR_NOERROR) {
+        trace::refused(call, refusal_reason(r), args...);
+    }
+    return r;
+}
+
 } // namespace
 
 void set_backend(std::shared_ptr<Backend> backend) {
@@ -425,11 +460,11 @@ using namespace platform::wave;
 MMRESULT WINAPI waveOutOpen(LPHWAVEOUT handle, UINT device, LPCWAVEFORMATEX format,
                             DWORD_PTR callback, DWORD_PTR, DWORD flags) {
     if (MMRESULT r = check_open(handle, device, format, flags)) {
-        return r;
+        return traced(r, __func__, handle, device, format, callback, flags);
     }
     auto dev = std::make_unique<OutDevice>();
     if (MMRESULT r = current_backend()->open_output(*dev, dev->stream)) {
-        return r;
+        return traced(r, __func__, handle, device, format, callback, flags);
     }
     *handle = static_cast<HWAVEOUT>(
         add_device(std::move(dev), registry().outs, callback, flags, MM_WOM_OPEN));
@@ -437,20 +472,20 @@ MMRESULT WINAPI waveOutOpen(LPHWAVEOUT handle, UINT device, LPCWAVEFORMATEX form
 }
 
 MMRESULT WINAPI waveOutPrepareHeader(HWAVEOUT handle, LPWAVEHDR header, UINT size) {
-    return mark_prepared(find(handle), header, size, true);
+    return traced(mark_prepared(find(handle), header, size, true), __func__, handle, header, size);
 }
 
 MMRESULT WINAPI waveOutUnprepareHeader(HWAVEOUT handle, LPWAVEHDR header, UINT size) {
-    return mark_prepared(find(handle), header, size, false);
+    return traced(mark_prepared(find(handle), header, size, false), __func__, handle, header, size);
 }
 
 MMRESULT WINAPI waveOutWrite(HWAVEOUT handle, LPWAVEHDR header, UINT size) {
     OutDevice* dev = find(handle);
     if (dev && dev->lost) {
-        return MMSYSERR_NODRIVER;
+        return traced(MMSYSERR_NODRIVER, __func__, handle, header, size);
     }
     if (MMRESULT r = enqueue(dev, header, size)) {
-        return r;
+        return traced(r, __func__, handle, header, size);
     }
     dev->stream->queued();
     return MMSYSERR_NOERROR;
@@ -459,7 +494,7 @@ MMRESULT WINAPI waveOutWrite(HWAVEOUT handle, LPWAVEHDR header, UINT size) {
 MMRESULT WINAPI waveOutReset(HWAVEOUT handle) {
     OutDevice* dev = find(handle);
     if (!dev) {
-        return MMSYSERR_INVALHANDLE;
+        return traced(MMSYSERR_INVALHANDLE, __func__, handle);
     }
     if (dev->stream) {
         dev->stream->reset();
@@ -469,17 +504,17 @@ MMRESULT WINAPI waveOutReset(HWAVEOUT handle) {
 }
 
 MMRESULT WINAPI waveOutClose(HWAVEOUT handle) {
-    return close_device(find(handle), registry().outs, MM_WOM_CLOSE);
+    return traced(close_device(find(handle), registry().outs, MM_WOM_CLOSE), __func__, handle);
 }
 
 MMRESULT WINAPI waveInOpen(LPHWAVEIN handle, UINT device, LPCWAVEFORMATEX format,
                            DWORD_PTR callback, DWORD_PTR, DWORD flags) {
     if (MMRESULT r = check_open(handle, device, format, flags)) {
-        return r;
+        return traced(r, __func__, handle, device, format, callback, flags);
     }
     auto dev = std::make_unique<InDevice>();
     if (MMRESULT r = current_backend()->open_input(*dev, dev->stream)) {
-        return r;
+        return traced(r, __func__, handle, device, format, callback, flags);
     }
     *handle = static_cast<HWAVEIN>(
         add_device(std::move(dev), registry().ins, callback, flags, MM_WIM_OPEN));
@@ -487,20 +522,20 @@ MMRESULT WINAPI waveInOpen(LPHWAVEIN handle, UINT device, LPCWAVEFORMATEX format
 }
 
 MMRESULT WINAPI waveInPrepareHeader(HWAVEIN handle, LPWAVEHDR header, UINT size) {
-    return mark_prepared(find(handle), header, size, true);
+    return traced(mark_prepared(find(handle), header, size, true), __func__, handle, header, size);
 }
 
 MMRESULT WINAPI waveInUnprepareHeader(HWAVEIN handle, LPWAVEHDR header, UINT size) {
-    return mark_prepared(find(handle), header, size, false);
+    return traced(mark_prepared(find(handle), header, size, false), __func__, handle, header, size);
 }
 
 MMRESULT WINAPI waveInAddBuffer(HWAVEIN handle, LPWAVEHDR header, UINT size) {
     // winmm looks at the header before the handle here (waveOutWrite does it the other way).
     if (MMRESULT r = check_queueable(header, size)) {
-        return r;
+        return traced(r, __func__, handle, header, size);
     }
     if (MMRESULT r = enqueue(find(handle), header, size)) {
-        return r;
+        return traced(r, __func__, handle, header, size);
     }
     header->dwBytesRecorded = 0;
     return MMSYSERR_NOERROR;
@@ -509,7 +544,7 @@ MMRESULT WINAPI waveInAddBuffer(HWAVEIN handle, LPWAVEHDR header, UINT size) {
 MMRESULT WINAPI waveInStart(HWAVEIN handle) {
     InDevice* dev = find(handle);
     if (!dev) {
-        return MMSYSERR_INVALHANDLE;
+        return traced(MMSYSERR_INVALHANDLE, __func__, handle);
     }
     if (!dev->started) {
         dev->started = true;
@@ -526,7 +561,7 @@ MMRESULT WINAPI waveInStart(HWAVEIN handle) {
 MMRESULT WINAPI waveInReset(HWAVEIN handle) {
     InDevice* dev = find(handle);
     if (!dev) {
-        return MMSYSERR_INVALHANDLE;
+        return traced(MMSYSERR_INVALHANDLE, __func__, handle);
     }
     dev->started = false;
     dev->stop_watching();
@@ -538,5 +573,5 @@ MMRESULT WINAPI waveInReset(HWAVEIN handle) {
 }
 
 MMRESULT WINAPI waveInClose(HWAVEIN handle) {
-    return close_device(find(handle), registry().ins, MM_WIM_CLOSE);
+    return traced(close_device(find(handle), registry().ins, MM_WIM_CLOSE), __func__, handle);
 }

@@ -6,6 +6,7 @@
 // threads of its own hands over with run_on_ui_thread.
 #pragma once
 
+#include "dsp/stream_format.h"
 #include "platform/loop.h"
 #include "platform/win32.h"
 
@@ -16,9 +17,9 @@
 
 namespace platform::wave {
 
-// The one stream format: unsigned 8-bit mono, so bytes and samples are the same thing.
-inline constexpr int sample_rate = 11025;
-inline constexpr uint8_t silence_byte = 128;
+// The one stream format (dsp/stream_format.h, where the reasons are).
+inline constexpr int sample_rate = dsp::sample_rate_hz;
+inline constexpr uint8_t silence_byte = dsp::silence_byte;
 
 // The device side of an open output, as its stream sees it. Positions count bytes from the
 // stream's start or its last reset.

@@ -2,6 +2,7 @@
 // The window tree: creation with its messages, destruction with its children, the records of
 // each window, DefWindowProcA and the window queries.
 #include "platform/gdi_internal.h"
+#include "platform/trace.h"
 #include "platform/windows_internal.h"
 
 #include <algorithm>
@@ -121,6 +122,11 @@ HWND WINAPI CreateWindowExA(DWORD /*ex_style*/, LPCSTR class_name, LPCSTR window
                             HINSTANCE instance, LPVOID /*param*/) {
     const win::WindowClass* cls = class_name ? win::find_class(class_name) : nullptr;
     if (!cls || (parent && !find(parent)) || ((style & WS_CHILD) && !parent)) {
+        trace::refused(__func__,
+                       !cls     ? "no such window class"
+                       : parent ? "the parent is not a window"
+                                : "WS_CHILD without a parent",
+                       class_name, window_name, style, x, y, width, height, parent);
         return nullptr;
     }
     Window proto;
@@ -140,10 +146,12 @@ HWND WINAPI CreateWindowExA(DWORD /*ex_style*/, LPCSTR class_name, LPCSTR window
 
     // lParam carries no CREATESTRUCT: nothing here reads one.
     if (!win::deliver(hwnd, WM_NCCREATE, 0, 0)) {
+        trace::refused(__func__, "the window procedure refused WM_NCCREATE", class_name);
         win::free_window(hwnd);
         return nullptr;
     }
     if (win::deliver(hwnd, WM_CREATE, 0, 0) == -1) {
+        trace::refused(__func__, "the window procedure refused WM_CREATE", class_name);
         DestroyWindow(hwnd);
         return nullptr;
     }
@@ -159,6 +167,7 @@ HWND WINAPI CreateWindowExA(DWORD /*ex_style*/, LPCSTR class_name, LPCSTR window
 BOOL WINAPI DestroyWindow(HWND hwnd) {
     Window* w = find(hwnd);
     if (!w || w->destroying) {
+        trace::refused(__func__, !w ? "not a window" : "already being destroyed", hwnd);
         return FALSE;
     }
     win::destroy(hwnd);
@@ -168,6 +177,7 @@ BOOL WINAPI DestroyWindow(HWND hwnd) {
 LRESULT WINAPI DefWindowProcA(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     Window* w = find(hwnd);
     if (!w) {
+        trace::refused(__func__, "not a window", hwnd, msg, wparam, lparam);
         return 0;
     }
     switch (msg) {
@@ -219,6 +229,7 @@ LRESULT WINAPI DefWindowProcA(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam)
 LONG_PTR WINAPI GetWindowLongPtrA(HWND hwnd, int index) {
     Window* w = find(hwnd);
     if (!w) {
+        trace::refused(__func__, "not a window", hwnd, index);
         return 0;
     }
     switch (index) {
@@ -227,6 +238,7 @@ LONG_PTR WINAPI GetWindowLongPtrA(HWND hwnd, int index) {
     case GWLP_ID:
         return w->id;
     default:
+        trace::refused(__func__, "only GWLP_HINSTANCE and GWLP_ID are kept", hwnd, index);
         return 0;
     }
 }
@@ -234,6 +246,7 @@ LONG_PTR WINAPI GetWindowLongPtrA(HWND hwnd, int index) {
 BOOL WINAPI GetClientRect(HWND hwnd, LPRECT rect) {
     Window* w = find(hwnd);
     if (!w || !rect) {
+        trace::refused(__func__, !w ? "not a window" : "no RECT", hwnd, rect);
         return FALSE;
     }
     *rect = win::client_rect(*w);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "sim/link.h"
 
+#include "dsp/stream_format.h"
+
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -9,8 +11,8 @@ namespace radio_path {
 
 namespace {
 
-constexpr double sample_rate = 11025.0;
-constexpr double silence = 128.0;
+constexpr double sample_rate = dsp::sample_rate_hz;
+constexpr double silence = dsp::silence_byte;
 
 // Band edges of the SSB filter: Butterworth high-pass and low-pass, each -3 dB at its edge.
 constexpr double band_low_hz = 300.0;

@@ -5,8 +5,8 @@
 set(soak_dir ${CMAKE_CURRENT_LIST_DIR})
 add_executable(test_soak ${soak_dir}/test_soak.cpp ${CMAKE_CURRENT_SOURCE_DIR}/app/app_fixture.cpp
                qt_test_main.cpp)
-target_link_libraries(test_soak PRIVATE tavrene_app tavrene_radio_path tavrene_testing
-                      GTest::gtest)
+target_link_libraries(test_soak PRIVATE tavrene_app tavrene_resources tavrene_radio_path
+                      tavrene_testing GTest::gtest)
 # Under the sanitizers (slower, and their allocators keep freed memory) a quarter of an hour
 # checks windows and button states; resident memory is judged in the plain build only.
 if(TAVRENE_SANITIZE)
