@@ -12,15 +12,16 @@ CTEST_FLAGS ?= --output-on-failure --timeout 300 -j $(JOBS)
 # resource compiler with the Windows headers it reads, and the dialog's font. `make test` adds
 # what the tests need: the test and benchmark libraries, clang's tools and sanitizer runtimes,
 # private PulseAudio and PipeWire servers, an X server and its tools, the MinGW compilers and
-# Wine (with its fonts) for the Windows build, and the package checkers (lintian, the desktop
-# entry and AppStream validators, man, and librsvg to draw the SVG icon for comparison).
+# Wine (with its fonts) for the Windows build, NSIS, zip, unzip and xmllint for the Windows
+# release, and the package checkers (lintian, the desktop entry and AppStream validators, man,
+# and librsvg to draw the SVG icon for comparison).
 RUN_PACKAGES := build-essential cmake ninja-build pkg-config qt6-base-dev qt6-qpa-plugins \
   libgl-dev libpulse-dev binutils-mingw-w64-x86-64 mingw-w64-common fonts-ipafont-gothic
 TEST_PACKAGES := libgtest-dev libgmock-dev libbenchmark-dev clang clang-format clang-tidy \
   libclang-rt-14-dev pulseaudio pulseaudio-utils pipewire pipewire-bin pipewire-pulse \
   wireplumber xvfb xauth xdotool x11-utils imagemagick libx11-dev locales \
   g++-mingw-w64-x86-64-posix wine64 wine fonts-wine lintian desktop-file-utils appstream man-db \
-  librsvg2-bin
+  librsvg2-bin nsis zip unzip libxml2-utils
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 # $(call install,PACKAGES): installs those not installed yet.
@@ -36,7 +37,7 @@ define install
 endef
 
 .PHONY: all build configure deps test-deps run test check asan tsan soak perf bench format tidy \
-  windows package clean
+  windows windows-package package clean
 
 all: build
 
@@ -130,6 +131,11 @@ windows: test-deps
 	cmake -S . -B $(WINDOWS_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release \
 	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64.cmake
 	cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target tavrene tavrene-meter
+
+# The Windows release in $(WINDOWS_BUILD): tavrene-VERSION-setup-x64.exe (NSIS) and
+# tavrene-VERSION-portable-x64.zip.
+windows-package: windows
+	cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target windows_package
 
 # The Debian package of the Linux program, in $(BUILD).
 package: deps build
