@@ -34,16 +34,27 @@ foreach(text README.md LICENSE)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${text})
 endforeach()
 
+# The files are dated by the last commit, so that the downloads do not depend on when they were
+# made.
+execute_process(COMMAND git -C ${CMAKE_SOURCE_DIR} log -1 --format=%ct
+                OUTPUT_VARIABLE release_time OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+if(NOT release_time)
+  set(release_time 1767225600) # 2026-01-01, outside a git clone
+endif()
+
 set(installer ${CMAKE_BINARY_DIR}/${release_name}-setup-x64.exe)
 set(portable ${CMAKE_BINARY_DIR}/${release_name}-portable-x64.zip)
 set(nsi ${tavrene_windows_dir}/tavrene.nsi)
 add_custom_command(OUTPUT ${installer} ${portable}
   COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:tavrene> $<TARGET_FILE:tavrene-meter> ${stage}
+  COMMAND find ${release_name} -exec touch -d @${release_time} {} +
   COMMAND makensis -V2 -DVERSION=${PROJECT_VERSION} "-DPUBLISHER=${tavrene_publisher}"
           -DSTAGE=${stage} -DICON=${CMAKE_SOURCE_DIR}/app/tavrene.ico -DOUTFILE=${installer} ${nsi}
   # zip adds to an archive that is already there.
   COMMAND ${CMAKE_COMMAND} -E rm -f ${portable}
-  COMMAND zip -q -X -r ${portable} ${release_name}
+  # Named one by one: a folder would be read in the file system's order.
+  COMMAND zip -q -X -D ${portable} ${release_name}/LICENSE.txt ${release_name}/README.txt
+          ${release_name}/tavrene-meter.exe ${release_name}/tavrene.exe
   WORKING_DIRECTORY ${stage}/..
   DEPENDS tavrene tavrene-meter ${nsi} ${stage}/README.txt ${stage}/LICENSE.txt
   COMMENT "Making ${release_name}-setup-x64.exe and ${release_name}-portable-x64.zip"
