@@ -81,7 +81,7 @@ for row in "${MODES[@]}"; do
 done
 stop_server
 
-# Started as from the Start menu, the per-machine tavrene.exe plays the exact two-tone.
+# The per-machine tavrene.exe, where its shortcut points, plays the exact two-tone.
 IFS='|' read -r mode dir menu root <<<"${MODES[0]}"
 bash "$(dirname "$0")/e2e_retry.sh" 2 bash "$(dirname "$0")/e2e_session.sh" wine "$dir\\tavrene.exe" \
     "$TOOLS" "$ARTIFACTS/installed" "$E2E_WORK/session" "$WINE_ROOT" ||
