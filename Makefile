@@ -37,7 +37,7 @@ define install
 endef
 
 .PHONY: all build configure deps test-deps run test check asan tsan soak perf bench format tidy \
-  windows package clean
+  windows windows-package package clean
 
 all: build
 
@@ -131,6 +131,12 @@ windows: test-deps
 	cmake -S . -B $(WINDOWS_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release \
 	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64.cmake
 	cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target tavrene tavrene-meter
+
+# The Windows release in $(WINDOWS_BUILD): tavrene-VERSION-setup-x64.exe (NSIS) and
+# tavrene-VERSION-portable-x64.zip. Its tools are test packages too: the tests make and check it.
+TEST_PACKAGES += nsis zip unzip libxml2-utils
+windows-package: windows
+	cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target windows_package
 
 # The Debian package of the Linux program, in $(BUILD).
 package: deps build

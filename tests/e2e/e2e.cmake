@@ -67,6 +67,14 @@ e2e_test(e2e_wine_meter bash ${e2e_dir}/e2e_meter.sh wine
 # Alone as well: the reading needs the audio unstarved.
 set_tests_properties(e2e_wine_meter PROPERTIES FIXTURES_REQUIRED "windows_exe;wine_prefix"
                      RESOURCE_LOCK wine_prefix RUN_SERIAL TRUE TIMEOUT 60)
+# The installer and the portable zip (make windows-package) under Wine, installing into the
+# shared prefix and removing itself from it; it plays the tone, so alone as well.
+e2e_test(e2e_windows_package bash ${e2e_dir}/e2e_windows_package.sh ${TAVRENE_WINDOWS_BUILD_DIR}
+         ${CMAKE_BINARY_DIR}/tests/tools ${e2e_artifacts}
+         ${e2e_work}/windows_package ${e2e_work}/wine)
+set_tests_properties(e2e_windows_package PROPERTIES FIXTURES_REQUIRED "windows_exe;wine_prefix"
+                     RESOURCE_LOCK wine_prefix RUN_SERIAL TRUE TIMEOUT 240)
+set_property(TEST e2e_windows_package APPEND PROPERTY LABELS windows-package)
 
 # The platform conformance tests that call only Win32 (tests/conformance/), built for Windows and
 # run under Wine against the real user32, gdi32 and winmm: the same assertions test_platform
