@@ -14,14 +14,15 @@ CTEST_FLAGS ?= --output-on-failure --timeout 300 -j $(JOBS)
 # private PulseAudio and PipeWire servers, an X server and its tools, the MinGW compilers and
 # Wine (with its fonts) for the Windows build, and the package checkers (lintian, the desktop
 # entry and AppStream validators, man, and librsvg to draw the SVG icon for comparison), and
-# Hamlib's rigctld, whose dummy rig the meter's rig tests correct.
+# Hamlib's rigctld, whose dummy rig the meter's rig tests correct, and NSIS, zip and xmllint for
+# the Windows release.
 RUN_PACKAGES := build-essential cmake ninja-build pkg-config qt6-base-dev qt6-qpa-plugins \
   libgl-dev libpulse-dev binutils-mingw-w64-x86-64 mingw-w64-common fonts-ipafont-gothic
 TEST_PACKAGES := libgtest-dev libgmock-dev libbenchmark-dev clang clang-format clang-tidy \
   libclang-rt-14-dev pulseaudio pulseaudio-utils pipewire pipewire-bin pipewire-pulse \
   wireplumber xvfb xauth xdotool x11-utils imagemagick libx11-dev locales \
   g++-mingw-w64-x86-64-posix wine64 wine fonts-wine lintian desktop-file-utils appstream man-db \
-  librsvg2-bin libhamlib-utils
+  librsvg2-bin libhamlib-utils nsis zip unzip libxml2-utils
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 # $(call install,PACKAGES): installs those not installed yet.
@@ -133,8 +134,7 @@ windows: test-deps
 	cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target tavrene tavrene-meter
 
 # The Windows release in $(WINDOWS_BUILD): tavrene-VERSION-setup-x64.exe (NSIS) and
-# tavrene-VERSION-portable-x64.zip. Its tools are test packages too: the tests make and check it.
-TEST_PACKAGES += nsis zip unzip libxml2-utils
+# tavrene-VERSION-portable-x64.zip. Its tools are test packages: the tests make and check it.
 windows-package: windows
 	cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target windows_package
 
