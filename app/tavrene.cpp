@@ -28,25 +28,12 @@ void initialise(HWND dialog) {
 }
 
 void close_request(HWND dialog) {
-    if (tone_device == nullptr) {
+    // Stop the tone first; the dialog ends when the output device reports it has closed.
+    if (!tone_stop_for_close()) {
         EndDialog(dialog, 0);
         return;
     }
-    // Stop the tone first; the dialog ends when the output device reports it has closed.
-    tone_stopping = true;
-    tone_exit_pending = true;
-    waveOutReset(tone_device);
     capture_reset();
-}
-
-bool register_pane_class(HINSTANCE instance, const char* name, WNDPROC proc) {
-    WNDCLASSEXA wc = {};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = proc;
-    wc.hInstance = instance;
-    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(GRAY_BRUSH));
-    wc.lpszClassName = name;
-    return RegisterClassExA(&wc) != 0;
 }
 
 } // namespace

@@ -116,3 +116,13 @@ void tone_closed(HWND dialog) {
         EndDialog(dialog, 0);
     }
 }
+
+bool tone_stop_for_close() {
+    if (tone_device == nullptr) {
+        return false;
+    }
+    tone_stopping = true;
+    tone_exit_pending = true;
+    waveOutReset(tone_device);
+    return true;
+}

@@ -16,3 +16,6 @@ void tone_toggle(HWND dialog);      // the On/Off button
 void tone_opened(HWND dialog);      // MM_WOM_OPEN
 void tone_block_done(WAVEHDR* hdr); // MM_WOM_DONE
 void tone_closed(HWND dialog);      // MM_WOM_CLOSE
+// A close request: false when no tone plays and the dialog may end now; otherwise the tone
+// stops, and the dialog ends once the output has closed (tone_closed).
+bool tone_stop_for_close();

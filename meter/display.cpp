@@ -323,23 +323,13 @@ void show_drift_scale(HWND dialog) {
     SetDlgItemTextA(dialog, drift_bottom_text_id, text);
 }
 
-bool register_class(HINSTANCE instance, const char* name, WNDPROC proc, int brush) {
-    WNDCLASSEXA wc = {};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = proc;
-    wc.hInstance = instance;
-    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(brush));
-    wc.lpszClassName = name;
-    return RegisterClassExA(&wc) != 0;
-}
-
 } // namespace
 
 bool register_meter_classes(HINSTANCE instance) {
-    return register_class(instance, xy_pane_class, xy_scope_proc, GRAY_BRUSH) &&
-           register_class(instance, "MeterReadout", readout_proc, BLACK_BRUSH) &&
-           register_class(instance, "MeterLevel", level_proc, BLACK_BRUSH) &&
-           register_class(instance, "MeterDrift", drift_proc, BLACK_BRUSH);
+    return register_pane_class(instance, xy_pane_class, xy_scope_proc) &&
+           register_pane_class(instance, "MeterReadout", readout_proc, BLACK_BRUSH) &&
+           register_pane_class(instance, "MeterLevel", level_proc, BLACK_BRUSH) &&
+           register_pane_class(instance, "MeterDrift", drift_proc, BLACK_BRUSH);
 }
 
 void display_create(HWND dialog) {

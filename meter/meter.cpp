@@ -63,13 +63,10 @@ void timer_elapsed(HWND dialog, UINT_PTR id) {
 
 // As Tavrene closes: the tone stops first, and the dialog ends once the output has closed.
 void close_request(HWND dialog) {
-    if (tone_device == nullptr) {
+    if (!tone_stop_for_close()) {
         EndDialog(dialog, 0);
         return;
     }
-    tone_stopping = true;
-    tone_exit_pending = true;
-    waveOutReset(tone_device);
     meter_capture_reset();
 }
 

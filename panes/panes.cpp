@@ -26,6 +26,16 @@ void draw_centre_line(HDC dc) {
 
 } // namespace
 
+bool register_pane_class(HINSTANCE instance, const char* name, WNDPROC proc, int background) {
+    WNDCLASSEXA wc = {};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = proc;
+    wc.hInstance = instance;
+    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(background));
+    wc.lpszClassName = name;
+    return RegisterClassExA(&wc) != 0;
+}
+
 LRESULT CALLBACK xy_scope_proc(HWND pane, UINT msg, WPARAM wparam, LPARAM lparam) {
     if (pane != timed_pane && SetTimer(pane, repaint_timer_id, repaint_period_ms, nullptr) != 0) {
         timed_pane = pane;

@@ -21,6 +21,10 @@ constexpr const char* xy_pane_class = "XYScope";
 constexpr const char* idle_pane_class = "Scope1";
 constexpr const char* reference_pane_class = "Scope2";
 
+// Registers a pane's window class: `proc` paints it on the stock brush `background`.
+bool register_pane_class(HINSTANCE instance, const char* name, WNDPROC proc,
+                         int background = GRAY_BRUSH);
+
 LRESULT CALLBACK xy_scope_proc(HWND pane, UINT msg, WPARAM wparam, LPARAM lparam);
 LRESULT CALLBACK idle_scope_proc(HWND pane, UINT msg, WPARAM wparam, LPARAM lparam);
 LRESULT CALLBACK reference_scope_proc(HWND pane, UINT msg, WPARAM wparam, LPARAM lparam);
