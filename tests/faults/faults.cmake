@@ -3,10 +3,9 @@
 # killed and started again under the running program, or whose input stops delivering. One
 # process per case, each with a server of its own.
 set(faults_dir ${CMAKE_CURRENT_LIST_DIR})
-add_executable(test_faults ${faults_dir}/test_sound_server.cpp ${faults_dir}/test_wave_pulse.cpp
-               ${CMAKE_CURRENT_SOURCE_DIR}/app/app_fixture.cpp qt_test_main.cpp)
-target_link_libraries(test_faults PRIVATE tavrene_app tavrene_resources tavrene_radio_path
-                      tavrene_testing GTest::gtest)
+add_executable(test_faults ${faults_dir}/test_sound_server.cpp ${faults_dir}/test_wave_pulse.cpp)
+target_link_libraries(test_faults PRIVATE tavrene_app tavrene_resources tavrene_app_fixture
+                      tavrene_qt_test_main)
 
 function(fault_test name mode filter)
   add_test(NAME ${name}

@@ -3,10 +3,9 @@
 # time on the simulated radio path; and the real program for a short while of real time, under
 # a private X display and PulseAudio loopback (`make soak` runs it for longer).
 set(soak_dir ${CMAKE_CURRENT_LIST_DIR})
-add_executable(test_soak ${soak_dir}/test_soak.cpp ${CMAKE_CURRENT_SOURCE_DIR}/app/app_fixture.cpp
-               qt_test_main.cpp)
-target_link_libraries(test_soak PRIVATE tavrene_app tavrene_resources tavrene_radio_path
-                      tavrene_testing GTest::gtest)
+add_executable(test_soak ${soak_dir}/test_soak.cpp)
+target_link_libraries(test_soak PRIVATE tavrene_app tavrene_resources tavrene_app_fixture
+                      tavrene_qt_test_main)
 # Under the sanitizers (slower, and their allocators keep freed memory) a quarter of an hour
 # checks windows and button states; resident memory is judged in the plain build only.
 if(TAVRENE_SANITIZE)
