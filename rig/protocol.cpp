@@ -137,20 +137,31 @@ Sideband RigState::sideband() const {
     return Sideband::other;
 }
 
-std::string read_frequency(const Answer& a, RigState& s) {
+namespace {
+
+// The number under `key` ("Frequency", "RIT") into `value` when it lies in [low, high].
+std::string read_hz(const Answer& a, const char* key, const char* what, double low, double high,
+                    double& value) {
     if (a.status != 0) {
-        return failed(a, "report its frequency");
+        return failed(a, (std::string("report its ") + what).c_str());
     }
     std::string_view text;
     double hz = 0;
-    if (!field(a, "Frequency", text) || !number(text, hz)) {
-        return "no frequency in the rig's answer";
+    if (!field(a, key, text) || !number(text, hz)) {
+        return std::string("no ") + what + " in the rig's answer";
     }
-    if (!(hz > 0 && hz <= max_frequency_hz)) {
-        return "the rig reports an impossible frequency (" + std::string(text.substr(0, 40)) + ")";
+    if (!(hz >= low && hz <= high)) {
+        return std::string("the rig reports an impossible ") + what + " (" +
+               std::string(text.substr(0, 40)) + ")";
     }
-    s.freq_hz = hz;
+    value = hz;
     return {};
+}
+
+} // namespace
+
+std::string read_frequency(const Answer& a, RigState& s) {
+    return read_hz(a, "Frequency", "frequency", 1.0, max_frequency_hz, s.freq_hz);
 }
 
 std::string read_mode(const Answer& a, RigState& s) {
@@ -171,19 +182,7 @@ std::string read_mode(const Answer& a, RigState& s) {
 }
 
 std::string read_rit(const Answer& a, RigState& s) {
-    if (a.status != 0) {
-        return failed(a, "report its RIT");
-    }
-    std::string_view text;
-    double hz = 0;
-    if (!field(a, "RIT", text) || !number(text, hz)) {
-        return "no RIT in the rig's answer";
-    }
-    if (std::fabs(hz) > max_plausible_rit_hz) {
-        return "the rig reports an impossible RIT (" + std::string(text.substr(0, 40)) + ")";
-    }
-    s.rit_hz = hz;
-    return {};
+    return read_hz(a, "RIT", "RIT", -max_plausible_rit_hz, max_plausible_rit_hz, s.rit_hz);
 }
 
 std::string read_ptt(const Answer& a, RigState& s) {

@@ -72,7 +72,7 @@ std::string read_ptt(const Answer& a, RigState& s);       // get_ptt
 std::string read_caps(const Answer& a, RigState& s);      // dump_caps: RIT and its range
 
 // Plausible values: no rig tunes outside these, so an answer outside them is a fault.
-constexpr double max_frequency_hz = 1e11; // 100 GHz
+constexpr double max_frequency_hz = 1e11; // 100 GHz; the lowest is 1 Hz
 constexpr double max_plausible_rit_hz = 99'999.0;
 
 // What one press of Correct RX does: the reading's df rounded to the rig's step, the receiver
