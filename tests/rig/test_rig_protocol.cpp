@@ -83,20 +83,6 @@ TEST(RigAnswer, ReadsWhatRigctldSendsAndRefusesTheRest) {
     }
 }
 
-TEST(RigAnswer, CapabilitiesGiveTheRitRange) {
-    rig::Answer a;
-    a.lines = {"Model name:\tDummy", "Max RIT: -9.990kHz/+9.990kHz", "Can set RIT:\tY"};
-    rig::RigState s;
-    EXPECT_EQ(rig::read_caps(a, s), "");
-    EXPECT_TRUE(s.has_rit);
-    EXPECT_DOUBLE_EQ(s.max_rit_hz, 9990);
-    a.lines = {"Max RIT: -0.0kHz/+0.0kHz", "Can set RIT:\tN"};
-    EXPECT_EQ(rig::read_caps(a, s), "");
-    EXPECT_FALSE(s.has_rit);
-    a.lines = {"Max RIT: -1e30kHz/+1e30kHz", "Can set RIT:\tY"};
-    EXPECT_NE(rig::read_caps(a, s), "");
-}
-
 TEST(RigCorrection, MovesTheReceiverByWholeStepsTheWayTheSidebandNeeds) {
     rig::RigState usb;
     usb.freq_hz = 14'200'000;
