@@ -29,9 +29,10 @@ unsigned char* xy_window = nullptr;
 dsp::DfEstimator estimator;
 
 // A restart's hold: blocks read by nobody, so that what came before it never enters a reading.
-constexpr size_t retune_hold_samples = 5512;     // half a second: the receiver settles
-constexpr size_t quiet_hold_max_samples = 33075; // three seconds: a two-tone still there then
-                                                 // is not the tail of the own
+// Half a second after a retune: the receiver settles. At most three seconds after Off: a two-tone
+// still there then is not the tail of the own.
+constexpr size_t retune_hold_samples = dsp::sample_rate_hz / 2;
+constexpr size_t quiet_hold_max_samples = 3 * dsp::sample_rate_hz;
 size_t hold_left = 0;
 bool hold_until_quiet = false;
 

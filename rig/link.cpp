@@ -294,17 +294,21 @@ std::string Link::read_state(RigState& s) {
     return why;
 }
 
+void Link::store(const RigState& s) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    report_.connected = true;
+    report_.has_state = true;
+    report_.state = s;
+    report_.problem.clear();
+}
+
 void Link::do_poll() {
     RigState s;
     const std::string why = read_state(s);
     if (!why.empty()) {
         disconnect(why);
     } else {
-        std::lock_guard<std::mutex> lock(mutex_);
-        report_.connected = true;
-        report_.has_state = true;
-        report_.state = s;
-        report_.problem.clear();
+        store(s);
     }
     publish();
 }
@@ -346,11 +350,7 @@ void Link::do_correction(double df_hz, bool reading_ok, double step_hz) {
                 result = correction_report(actual, df_after_move(df_hz, actual, before.sideband()),
                                            step_hz);
             }
-            std::lock_guard<std::mutex> lock(mutex_);
-            report_.connected = true;
-            report_.has_state = true;
-            report_.state = after;
-            report_.problem.clear();
+            store(after);
         }
     }
     {

@@ -52,6 +52,7 @@ class Link {
     std::string ensure_connected();
     std::string exchange(const std::string& command, const char* name, Answer& answer);
     void disconnect(const std::string& why);
+    void store(const RigState& s); // a rig read in full
     void publish();
 
     const std::string host_;
