@@ -17,12 +17,13 @@ CTEST_FLAGS ?= --output-on-failure --timeout 300 -j $(JOBS)
 # Hamlib's rigctld, whose dummy rig the meter's rig tests correct, and NSIS, zip and xmllint for
 # the Windows release.
 RUN_PACKAGES := build-essential cmake ninja-build pkg-config qt6-base-dev qt6-qpa-plugins \
-  libgl-dev libpulse-dev binutils-mingw-w64-x86-64 mingw-w64-common fonts-ipafont-gothic
+  libgl-dev libpulse-dev binutils-mingw-w64-x86-64 mingw-w64-common fonts-ipafont-gothic \
+  libkissfft-dev libsndfile1-dev libsamplerate0-dev
 TEST_PACKAGES := libgtest-dev libgmock-dev libbenchmark-dev clang clang-format clang-tidy \
   libclang-rt-14-dev pulseaudio pulseaudio-utils pipewire pipewire-bin pipewire-pulse \
   wireplumber xvfb xauth xdotool x11-utils imagemagick libx11-dev locales \
   g++-mingw-w64-x86-64-posix wine64 wine fonts-wine lintian desktop-file-utils appstream man-db \
-  librsvg2-bin libhamlib-utils nsis zip unzip libxml2-utils
+  librsvg2-bin libhamlib-utils nsis zip unzip libxml2-utils codec2-examples
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 # $(call install,PACKAGES): installs those not installed yet.

@@ -68,10 +68,22 @@ void meter_estimator_reset();  // forget every reading (tone off, capture restar
 void meter_restart_reading(bool until_quiet);
 dsp::DfReading meter_reading(); // the latest reading; no offset while a restart holds
 
-// Which two-tone the reading is of: the meter's own, returned, or one heard while its own is off.
-enum class ReadingSource { own, heard };
+// What the reading is of: the meter's own two-tone, returned; one heard while its own is off; or,
+// with no two-tone arriving, the other station's voice.
+enum class ReadingSource { own, heard, voice };
 ReadingSource reading_source();
-const char* reading_source_word(ReadingSource s); // "own", "heard": the log's last column
+const char* reading_source_word(ReadingSource s); // "own", "heard", "voice": the log's last column
+
+// The reading on show, tone or voice: what Correct RX and Track act on.
+struct ShownReading {
+    ReadingSource source = ReadingSource::own;
+    bool has_df = false;
+    double df_hz = 0.0;
+    bool good = false;           // tone: verdict good over at least 1 s; voice: a reading
+    double uncertainty_hz = 0.0; // voice: one standard deviation of df_hz; tone: 0
+    bool ambiguous = false;      // voice: two or more candidates open
+};
+ShownReading meter_shown_reading();
 
 // The rig panel (meter/rig_panel.cpp), with --rig.
 void rig_panel_start(HWND dialog);
