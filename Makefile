@@ -124,7 +124,7 @@ format:
 
 tidy: build
 	clang-tidy -p $(BUILD) --quiet $$(git ls-files 'dsp/*.cpp' 'panes/*.cpp' 'audio/*.cpp' 'app/*.cpp' 'platform/*.cpp' 'sim/*.cpp' \
-	  'demo/*.cpp' 'meter/*.cpp' 'tools/*.cpp' 'bench/*.cpp')
+	  'demo/*.cpp' 'meter/*.cpp' 'recording/*.cpp' 'rig/*.cpp' 'tools/*.cpp' 'bench/*.cpp')
 
 # The same programs for Windows, cross-compiled with MinGW-w64: build-windows/tavrene.exe and
 # build-windows/tavrene-meter.exe.

@@ -3,6 +3,8 @@
 
 #include "dsp/two_tone.h"
 
+#include <kissfft.hh>
+
 #include <algorithm>
 #include <cmath>
 
@@ -13,7 +15,6 @@ namespace {
 using namespace two_tone;
 
 constexpr size_t fft_size = CoarseSpectrum::size;
-constexpr int fft_log2 = 10;
 constexpr double bin_hz = fs / fft_size;
 constexpr double search_hz = 70.0;
 // A spectrum peak against the median bin of the band (about 11.5 dB over the mean noise bin).
@@ -22,22 +23,15 @@ constexpr double coarse_find_ratio = 20.0;
 } // namespace
 
 CoarseSpectrum::CoarseSpectrum()
-    : recent_(fft_size), hann_(fft_size), re_(fft_size), im_(fft_size), tw_cos_(fft_size / 2),
-      tw_sin_(fft_size / 2), power_(fft_size / 2 + 1), scratch_(fft_size / 2 + 1),
-      bit_reverse_(fft_size) {
+    : recent_(fft_size), hann_(fft_size), windowed_(fft_size), bins_(fft_size / 2),
+      fft_(std::make_unique<kissfft<double>>(fft_size / 2, false)), power_(fft_size / 2 + 1),
+      scratch_(fft_size / 2 + 1) {
     for (size_t i = 0; i < fft_size; ++i) {
         hann_[i] = 0.5 - 0.5 * std::cos(2.0 * pi * static_cast<double>(i) / fft_size);
-        uint32_t r = 0;
-        for (int b = 0; b < fft_log2; ++b) {
-            r |= ((i >> b) & 1u) << (fft_log2 - 1 - b);
-        }
-        bit_reverse_[i] = r;
-    }
-    for (size_t i = 0; i < fft_size / 2; ++i) {
-        tw_cos_[i] = std::cos(2.0 * pi * static_cast<double>(i) / fft_size);
-        tw_sin_[i] = -std::sin(2.0 * pi * static_cast<double>(i) / fft_size);
     }
 }
+
+CoarseSpectrum::~CoarseSpectrum() = default;
 
 void CoarseSpectrum::clear() {
     std::fill(recent_.begin(), recent_.end(), 0.0);
@@ -59,32 +53,17 @@ bool CoarseSpectrum::find(double& df_hz) {
     }
     mean /= fft_size;
     for (size_t i = 0; i < fft_size; ++i) {
-        const size_t j = bit_reverse_[i];
-        re_[j] = (recent_[(pos_ + i) % fft_size] - mean) * hann_[i];
-        im_[j] = 0.0;
+        windowed_[i] = (recent_[(pos_ + i) % fft_size] - mean) * hann_[i];
     }
-    for (size_t len = 2; len <= fft_size; len *= 2) {
-        const size_t half = len / 2;
-        const size_t stride = fft_size / len;
-        for (size_t start = 0; start < fft_size; start += len) {
-            for (size_t k = 0; k < half; ++k) {
-                const double c = tw_cos_[k * stride];
-                const double s = tw_sin_[k * stride];
-                const size_t a = start + k;
-                const size_t b = a + half;
-                const double br = re_[b] * c - im_[b] * s;
-                const double bi = re_[b] * s + im_[b] * c;
-                re_[b] = re_[a] - br;
-                im_[b] = im_[a] - bi;
-                re_[a] += br;
-                im_[a] += bi;
-            }
-        }
+    // A real transform of N points as a complex one of N/2: bin 0 holds the DC term in its real
+    // part and the Nyquist term in its imaginary part.
+    fft_->transform_real(windowed_.data(), bins_.data());
+    for (size_t k = 1; k < fft_size / 2; ++k) {
+        power_[k] = std::norm(bins_[k]);
     }
-    for (size_t k = 0; k <= fft_size / 2; ++k) {
-        power_[k] = re_[k] * re_[k] + im_[k] * im_[k];
-        scratch_[k] = power_[k];
-    }
+    power_[0] = bins_[0].real() * bins_[0].real();
+    power_[fft_size / 2] = bins_[0].imag() * bins_[0].imag();
+    scratch_ = power_;
     const double floor = median_of(scratch_, scratch_.size());
     // A tone of amplitude A peaks at (A N / 4)^2 through the Hann window.
     const double min_peak = std::pow(min_amplitude * fft_size / 4.0, 2.0);

@@ -9,10 +9,18 @@ struct VoiceEstimator::State {
 };
 
 VoiceEstimator::VoiceEstimator() : state_(new State) {}
-VoiceEstimator::~VoiceEstimator() { delete state_; }
-void VoiceEstimator::reset() { *state_ = State{}; }
-int VoiceEstimator::push(const float* /*samples*/, size_t /*count*/) { return 0; }
-const VoiceReading& VoiceEstimator::reading() const { return state_->reading; }
+VoiceEstimator::~VoiceEstimator() {
+    delete state_;
+}
+void VoiceEstimator::reset() {
+    *state_ = State{};
+}
+int VoiceEstimator::push(const float* /*samples*/, size_t /*count*/) {
+    return 0;
+}
+const VoiceReading& VoiceEstimator::reading() const {
+    return state_->reading;
+}
 
 const char* voice_state_text(VoiceState s) {
     switch (s) {
