@@ -26,8 +26,7 @@ class Win32WaveHeaders : public ::testing::Test {
         EXPECT_EQ(waveOutOpen(&h, WAVE_MAPPER, &f, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
         return h;
     }
-    static HWAVEIN open_in() {
-        const WAVEFORMATEX f = stream_format();
+    static HWAVEIN open_in(const WAVEFORMATEX& f = stream_format()) {
         HWAVEIN h = nullptr;
         EXPECT_EQ(waveInOpen(&h, WAVE_MAPPER, &f, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
         return h;
@@ -113,7 +112,9 @@ TEST_F(Win32WaveHeaders, OutputFlagsThroughPrepareWriteResetAndUnprepare) {
 }
 
 TEST_F(Win32WaveHeaders, CaptureFlagsThroughPrepareAddResetAndUnprepare) {
-    HWAVEIN in = open_in();
+  for (const WAVEFORMATEX& format : {stream_format(), c::capture_format_16()}) {
+    SCOPED_TRACE(format.wBitsPerSample);
+    HWAVEIN in = open_in(format);
     ASSERT_NE(in, nullptr);
     Block a(528, 0xEE), b(528, 0xEE);
     for (Block* k : {&a, &b}) {
@@ -141,6 +142,7 @@ TEST_F(Win32WaveHeaders, CaptureFlagsThroughPrepareAddResetAndUnprepare) {
     }
     EXPECT_EQ(waveInClose(in), MMSYSERR_NOERROR);
     EXPECT_EQ(waveInClose(in), MMSYSERR_INVALHANDLE);
+  }
 }
 
 } // namespace

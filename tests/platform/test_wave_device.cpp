@@ -42,12 +42,20 @@ TEST_F(WaveDevice, OpenRejectsBadArgumentsAndPostsNothing) {
                                               [](WAVEFORMATEX& g) { g.nSamplesPerSec = 44100; },
                                               [](WAVEFORMATEX& g) { g.wBitsPerSample = 16; },
                                               [](WAVEFORMATEX& g) { g.wFormatTag = 3; },
-                                              [](WAVEFORMATEX& g) { g.nBlockAlign = 2; }}) {
+                                              [](WAVEFORMATEX& g) { g.nBlockAlign = 2; },
+                                              [](WAVEFORMATEX& g) {
+                                                  g = conformance::capture_format_16();
+                                                  g.nAvgBytesPerSec = 11025;
+                                              }}) {
         WAVEFORMATEX g = stream_format();
         spoil(g);
         EXPECT_EQ(waveOutOpen(&out, WAVE_MAPPER, &g, cb, 0, CALLBACK_WINDOW), WAVERR_BADFORMAT);
         EXPECT_EQ(waveInOpen(&in, WAVE_MAPPER, &g, cb, 0, CALLBACK_WINDOW), WAVERR_BADFORMAT);
     }
+
+    // 16 bits are for capture: no output takes them.
+    WAVEFORMATEX wide = conformance::capture_format_16();
+    EXPECT_EQ(waveOutOpen(&out, WAVE_MAPPER, &wide, cb, 0, CALLBACK_WINDOW), WAVERR_BADFORMAT);
 
     path->set_output_absent(true);
     path->set_input_absent(true);

@@ -20,9 +20,9 @@ using Source = std::function<uint8_t(uint64_t)>;
 class Loopback : public WaveTest {
   protected:
     // Opens both devices, plays `source` (byte i of the tone) and records every captured byte.
-    void begin(Source source) {
+    void begin(Source source, const WAVEFORMATEX& capture = stream_format()) {
         source_ = std::move(source);
-        in_ = open_in();
+        in_ = open_in(capture);
         out_ = open_out();
         for (auto& b : capture_) {
             b = std::make_unique<Block>(528);
@@ -161,6 +161,26 @@ TEST_F(Loopback, AtZeroOffsetTheInputReturnsThePlayedBytesExactly) {
     ASSERT_LT(delayed, captured.size());
     EXPECT_EQ(delayed - at, 2756u);
     EXPECT_EQ(captured[delayed + 11025], noise_byte(11025));
+
+    // A 16-bit input takes each byte widened exactly, (b - 128) * 256, little-endian.
+    captured.clear();
+    written_ = 0;
+    stopping_ = false;
+    path->set_delay_ms(0.0);
+    begin(noise_byte, conformance::capture_format_16());
+    platform::pump_for(2'000'000);
+    end();
+    const auto wide = [](size_t i) { return int16_t((noise_byte(i) - 128) * 256); };
+    std::vector<uint8_t> wide_head;
+    for (size_t i = 0; i < 32; ++i) {
+        wide_head.push_back(uint8_t(uint16_t(wide(i)) & 0xFF));
+        wide_head.push_back(uint8_t(uint16_t(wide(i)) >> 8));
+    }
+    const size_t at16 = find_in_capture(wide_head);
+    ASSERT_LT(at16 + 2 * 11025, captured.size());
+    EXPECT_EQ(at16 % 2, 0u) << "samples split across bytes";
+    for (size_t i = 0; i < 11025; ++i)
+        ASSERT_EQ(int16_t(captured[at16 + 2 * i] | captured[at16 + 2 * i + 1] << 8), wide(i)) << i;
 }
 
 TEST_F(Loopback, AnOffsetMovesEveryComponentByDfAsSsbDoes) {
