@@ -391,6 +391,7 @@ void display_create(HWND dialog) {
     drift_ticks = 0;
     gathering = DriftColumn{};
     drift_span = &drift_spans[0];
+    drift_scale_hz = smallest_scale_hz;
     shown_source = ReadingSource::heard;
     shown_verdict = "No signal";
     voice_message.clear();

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // tavrene-meter in process, on the simulated link: the reading of a two-tone heard with the own
-// tone off, the drift plot's span, and the rig panel against rigctld and against daemons that
-// fail it.
+// tone off, what the window and the log say of each kind of reading, the drift plot's span, and
+// the rig panel against rigctld and against daemons that fail it.
 #include "meter/meter.h"
 #include "tests/app/app_fixture.h"
 
@@ -171,23 +171,35 @@ TEST_F(MeterTest, ReadoutDrawsTheReadingInSevenSegmentFigures) {
 }
 
 // The log's first line decides how it is carried on: a new file gets the columns, an earlier
-// version's log its own five, and a file that is not a meter's log is left alone.
+// version's log its own five (a voice line there is the two-tone's), and a file that is not a
+// meter's log is left alone.
 TEST(MeterLog, KeepsEachFileInItsOwnColumns) {
     const std::string dir = ::testing::TempDir();
+    using dsp::VoiceState;
     struct Case {
         const char* name;
         const char* before; // nullptr: no such file
-        const char* after;  // the file after one line of a heard reading of +0.5 Hz
-        const char* error;  // part of the message when refused
+        ReadingSource source;
+        VoiceState voice;  // the voice's state, at +13.74 Hz beside a two-tone's +0.5 Hz
+        const char* after; // the file after one line
+        const char* error; // part of the message when refused
     } const cases[] = {
-        {"new.csv", nullptr,
+        {"new.csv", nullptr, ReadingSource::heard, VoiceState::reading,
          "time_utc,df_hz,rms,snr_db,verdict,source\nT,0.5000,63.0,40.0,good,heard\n", ""},
-        {"own.csv", "time_utc,df_hz,rms,snr_db,verdict,source\n",
-         "time_utc,df_hz,rms,snr_db,verdict,source\nT,0.5000,63.0,40.0,good,heard\n", ""},
+        {"own.csv", "time_utc,df_hz,rms,snr_db,verdict,source\n", ReadingSource::own,
+         VoiceState::no_voice,
+         "time_utc,df_hz,rms,snr_db,verdict,source\nT,0.5000,63.0,40.0,good,own\n", ""},
+        {"voice.csv", nullptr, ReadingSource::voice, VoiceState::reading,
+         "time_utc,df_hz,rms,snr_db,verdict,source\nT,13.7,63.0,,reading,voice\n", ""},
+        {"ambiguous.csv", nullptr, ReadingSource::voice, VoiceState::ambiguous,
+         "time_utc,df_hz,rms,snr_db,verdict,source\nT,,63.0,,ambiguous,voice\n", ""},
         {"older.csv", "time_utc,df_hz,rms,snr_db,verdict\r\nT,,0.0,,no_signal\r\n",
+         ReadingSource::voice, VoiceState::reading,
          "time_utc,df_hz,rms,snr_db,verdict\r\nT,,0.0,,no_signal\r\nT,0.5000,63.0,40.0,good\n", ""},
-        {"notes.txt", "my notes\n", "my notes\n", "its first line is not the meter's columns"},
-        {"missing/x.csv", nullptr, nullptr, "Cannot open the log file"},
+        {"notes.txt", "my notes\n", ReadingSource::heard, VoiceState::no_voice, "my notes\n",
+         "its first line is not the meter's columns"},
+        {"missing/x.csv", nullptr, ReadingSource::heard, VoiceState::no_voice, nullptr,
+         "Cannot open the log file"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -204,8 +216,9 @@ TEST(MeterLog, KeepsEachFileInItsOwnColumns) {
         const bool opened = csv_open(file, error);
         EXPECT_EQ(opened, *c.error == '\0') << error;
         EXPECT_NE(error.find(c.error), std::string::npos) << error;
+        const dsp::VoiceReading voice{.state = c.voice, .df_hz = 13.74, .uncertainty_hz = 0.6};
         if (opened) {
-            EXPECT_TRUE(csv_append(reading, ReadingSource::heard, error)) << error;
+            EXPECT_TRUE(csv_append(reading, voice, c.source, error)) << error;
         }
         csv_close();
         std::ifstream in(file, std::ios::binary);
@@ -216,6 +229,64 @@ TEST(MeterLog, KeepsEachFileInItsOwnColumns) {
         }
         EXPECT_EQ(text, c.after ? c.after : "");
     }
+}
+
+// What the window says of each kind of reading, given it: the readout holds figures only, the
+// verdict text and the message line the words (above the log's failure). The capture is stopped
+// first, so that no reading of the link replaces the one given.
+TEST_F(MeterTest, ShowsEachKindOfReadingInFiguresAndWords) {
+    meter_options.csv_path = "/nonexistent/dir/x.csv";
+    const std::string log = "Cannot open the log file /nonexistent/dir/x.csv: No such file or "
+                            "directory";
+    using dsp::VoiceState;
+    const dsp::DfReading good{.has_df = true, .df_hz = 2.5, .verdict = dsp::Verdict::good};
+    struct Case {
+        ReadingSource source;
+        dsp::VoiceReading voice;
+        const char *readout, *label, *verdict, *message;
+    } const cases[] = {
+        {ReadingSource::voice,
+         {.state = VoiceState::reading, .df_hz = 13.74, .uncertainty_hz = 0.61},
+         "+13.7", "Heard voice", "Reading", "+13.7 Hz +- 0.6\n"},
+        {ReadingSource::voice,
+         {.state = VoiceState::reading, .df_hz = -0.04, .uncertainty_hz = 0.3},
+         "0.0", "Heard voice", "Reading", "0.0 Hz +- 0.3\n"},
+        {ReadingSource::voice, {.state = VoiceState::listening}, "-", "Heard voice",
+         "Listening...", ""},
+        {ReadingSource::voice,
+         {.state = VoiceState::ambiguous, .candidate_count = 2, .candidates_hz = {12.4, -107.6}},
+         "-", "Heard voice", "Ambiguous", "Ambiguous: +12.4 or -107.6 Hz\n"},
+        {ReadingSource::voice,
+         {.state = VoiceState::ambiguous,
+          .candidate_count = 3,
+          .candidates_hz = {12.4, -107.6, 132.4}},
+         "-", "Heard voice", "Ambiguous", "Ambiguous: +12.4, -107.6 or +132.4 Hz\n"},
+        {ReadingSource::voice, {}, "-", "Heard voice", "No voice", ""},
+        {ReadingSource::heard, {.state = VoiceState::reading, .df_hz = 9.0}, "+2.500",
+         "Heard tone", "Good", ""},
+        {ReadingSource::own, {}, "+2.500", "Own tone", "Good", ""},
+    };
+    EXPECT_EQ(run([&](HWND dialog) {
+                  EXPECT_EQ(text(dialog, drift_top_text_id), "+0.01 Hz");
+                  run_for_ms(300); // the capture has opened and runs
+                  meter_capture_reset();
+                  run_for_ms(100);
+                  for (const Case& c : cases) {
+                      SCOPED_TRACE(c.readout + std::string(" ") + c.verdict);
+                      display_reading(dialog, good, c.voice, c.source);
+                      EXPECT_EQ(text(dialog, source_text_id), c.label);
+                      EXPECT_EQ(text(dialog, verdict_text_id), c.verdict);
+                      EXPECT_EQ(text(dialog, message_text_id), c.message + log);
+                      run_for_ms(50);
+                      EXPECT_EQ(readout_on_pane(dialog), c.readout);
+                  }
+                  // The voice's reading went on the drift plot too, whose scale is in hertz.
+                  display_tick(dialog);
+                  EXPECT_EQ(text(dialog, drift_top_text_id), "+20 Hz");
+                  EXPECT_EQ(text(dialog, drift_bottom_text_id), "-20 Hz");
+                  platform::testing::close_box(dialog);
+              }),
+              0);
 }
 
 // The span follows the session's length in half-second ticks, not the audio: ticked directly.
