@@ -1,0 +1,71 @@
+#!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# tavrene-meter --read as a user runs it, with no display and no sound server: speech shifted as
+# a mistuned SSB receiver shifts it, in two copies whose readings must differ by the difference of
+# their shifts (the recording's own offset, if any, cancels); and the files it cannot read, each
+# with its exit code and the cause named.
+# Usage: e2e_meter_read.sh PROGRAM SSB_SHIFT WORK_DIR
+PROGRAM=${1:?program}
+SHIFT=${2:?ssb_shift}
+E2E_WORK=${3:?work folder}
+rm -rf "$E2E_WORK"
+mkdir -p "$E2E_WORK"
+. "$(dirname "$0")/lib.sh"
+
+SPEECH=/usr/share/codec2/wav/david4.wav # 30 s of read speech, 8 kHz (codec2-examples)
+SECONDS_IN=30
+[ -r "$SPEECH" ] || e2e_fail "$SPEECH is missing: the package codec2-examples"
+read_file() {
+    env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM PULSE_SERVER=unix:/nonexistent \
+        timeout -k 2 60 "$PROGRAM" --read "$1" >"$E2E_WORK/out" 2>"$E2E_WORK/err"
+}
+
+# NAME | how the file is made (F: its path) | exit code | the cause in the message
+CASES=(
+    "missing.wav | true | 2 | No such file or directory"
+    "empty.wav | : >F | 2 | is empty"
+    "text.wav | echo 'not a recording' >F | 2 | not an audio file"
+    "cut.wav | head -c 20000 $SPEECH >F | 2 | truncated"
+)
+for row in "${CASES[@]}"; do
+    IFS='|' read -r name make code cause <<<"$row"
+    name=$(echo $name) code=$(echo $code) cause=$(echo $cause)
+    file=$E2E_WORK/$name
+    eval "${make//F/\"$file\"}"
+    read_file "$file"
+    rc=$?
+    e2e_log "$name: exit code $rc; $(cat "$E2E_WORK/err")"
+    [ "$rc" -eq "$code" ] || e2e_fail "$name: exit code $rc, not $code"
+    grep -q "$name: .*$cause" "$E2E_WORK/err" || e2e_fail "$name: the message does not say '$cause'"
+done
+
+# The two copies: every line a second with the log's columns, then the summary; the readings
+# (which need the voice estimator) 25 Hz apart.
+LINE_RE='^[0-9]+,(-?[0-9]+\.[0-9]+)?,[0-9]+\.[0-9],(-?[0-9]+\.[0-9])?,(no_signal|level_too_low|clipping|good|no_voice|listening|reading|ambiguous),(heard|voice)$'
+declare -A DF UNCERTAINTY
+for shift in 15 -10; do
+    file=$E2E_WORK/shifted$shift.wav
+    "$SHIFT" "$SPEECH" "$file" "$shift" || e2e_fail "ssb_shift failed"
+    read_file "$file"
+    rc=$?
+    cp "$E2E_WORK/out" "$E2E_WORK/shifted$shift.csv"
+    e2e_log "shifted by $shift Hz: exit code $rc; $(tail -n 1 "$E2E_WORK/out")"
+    [ "$(head -n 1 "$E2E_WORK/out")" = seconds,df_hz,rms,snr_db,verdict,source ] ||
+        e2e_fail "no header line"
+    lines=$(sed '1d;$d' "$E2E_WORK/out")
+    [ "$(grep -c . <<<"$lines")" -eq "$SECONDS_IN" ] || e2e_fail "not one line a second"
+    bad=$(grep -Ev "$LINE_RE" <<<"$lines" | head -n 1)
+    [ -z "$bad" ] || e2e_fail "a line not in the log's columns: $bad"
+    tail -n 1 "$E2E_WORK/out" | grep -q "^# shifted$shift.wav: " || e2e_fail "no summary line"
+    [ "$rc" -eq 0 ] || e2e_fail "no reading of speech shifted by $shift Hz (exit code $rc)"
+    last=$(tail -n 1 "$E2E_WORK/out" | grep -oE 'voice [-+][0-9.]+ Hz \+- [0-9.]+' | tail -n 1)
+    [ -n "$last" ] || e2e_fail "the summary has no voice reading"
+    DF[$shift]=$(awk '{print $2}' <<<"$last")
+    UNCERTAINTY[$shift]=$(awk '{print $5}' <<<"$last")
+done
+# Within three of the readings' combined standard deviations, and never looser than 3 Hz.
+awk -v a="${DF[15]}" -v b="${DF[-10]}" -v ua="${UNCERTAINTY[15]}" -v ub="${UNCERTAINTY[-10]}" \
+    'BEGIN { d = a - b - 25; if (d < 0) d = -d; s = 3 * sqrt(ua * ua + ub * ub);
+             exit !(d <= (s > 3 ? s : 3)) }' ||
+    e2e_fail "readings ${DF[15]} and ${DF[-10]} Hz are not 25 Hz apart"
+e2e_log "PASS: readings ${DF[15]} +- ${UNCERTAINTY[15]} and ${DF[-10]} +- ${UNCERTAINTY[-10]} Hz"
