@@ -23,8 +23,7 @@ namespace {
 const char usage[] =
     "Usage: tavrene-meter [--csv FILE] [--rig [HOST[:PORT]] [--rig-step HZ]]"
 #if !defined(_WIN32)
-    " [--demo [--listen | --voice FILE] [--df HZ] ...]\n"
-    "       tavrene-meter --read FILE"
+    " [--demo [--listen | --voice FILE] [--df HZ] ...] | --read FILE"
 #endif
     "\n"
     "\n"
@@ -49,10 +48,10 @@ const char usage[] =
     "                 second of it (seconds into the file for the time), then a summary line\n"
     "                 starting with '#'; no window. Exits 0 with a reading, 1 without one, 2\n"
     "                 when the file cannot be read\n"
-    "  --voice FILE   with --demo: the simulated other station speaks FILE, looped, while the\n"
-    "                 meter's own tone is off\n"
     "  --listen       with --demo: a simulated other station sends the two-tone into the link\n"
     "                 while the meter's own tone is off\n"
+    "  --voice FILE   with --demo: the simulated other station speaks FILE (a recording, as\n"
+    "                 --read takes), looped, while the meter's own tone is off\n"
     "  --demo         run on a simulated SSB link instead of the sound devices (with --rig, its\n"
     "                 receiver is tuned by the rig); the link takes:\n"
 #endif
