@@ -24,8 +24,8 @@ constexpr int queued_blocks = 4;
 constexpr size_t block_samples = dsp::sample_rate_hz / 10; // 100 ms
 constexpr DWORD block_bytes = 2 * block_samples;
 
-constexpr WAVEFORMATEX capture_format = {WAVE_FORMAT_PCM, 1, dsp::sample_rate_hz,
-                                         2 * dsp::sample_rate_hz, 2, 16, 0};
+constexpr WAVEFORMATEX capture_format = {
+    WAVE_FORMAT_PCM, 1, dsp::sample_rate_hz, 2 * dsp::sample_rate_hz, 2, 16, 0};
 
 HWAVEIN device = nullptr;
 WAVEHDR* headers[queued_blocks] = {};
@@ -236,8 +236,7 @@ ReadingSource reading_source() {
     if (tone_device != nullptr && !tone_stopping) {
         return ReadingSource::own;
     }
-    return estimator.reading().has_df ? ReadingSource::heard
-                                                                 : ReadingSource::voice;
+    return estimator.reading().has_df ? ReadingSource::heard : ReadingSource::voice;
 }
 
 const char* reading_source_word(ReadingSource s) {

@@ -121,8 +121,8 @@ std::string csv_columns(const dsp::DfReading& reading, const dsp::VoiceReading& 
     return line;
 }
 
-bool csv_append(const dsp::DfReading& reading, const dsp::VoiceReading& voice,
-                ReadingSource source, std::string& error) {
+bool csv_append(const dsp::DfReading& reading, const dsp::VoiceReading& voice, ReadingSource source,
+                std::string& error) {
     if (log_file == nullptr) {
         return true;
     }

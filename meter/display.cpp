@@ -445,9 +445,8 @@ void display_reading(HWND dialog, const dsp::DfReading& reading, const dsp::Voic
     set_text(dialog, verdict_text_id, shown_verdict,
              of_voice ? dsp::voice_state_text(voice.state) : dsp::verdict_text(reading.verdict));
     // Only what the verdict text cannot hold: the reading with its uncertainty, the candidates.
-    const bool detail =
-        of_voice && (voice.state == dsp::VoiceState::reading ||
-                     voice.state == dsp::VoiceState::ambiguous);
+    const bool detail = of_voice && (voice.state == dsp::VoiceState::reading ||
+                                     voice.state == dsp::VoiceState::ambiguous);
     if (const std::string line = detail ? voice_reading_text(voice) : ""; line != voice_message) {
         voice_message = line;
         show_message(dialog);

@@ -67,12 +67,12 @@ void meter_capture_shutdown(); // end of the run: close the device, free its mem
 // Feeds captured 16-bit little-endian samples (at most a block's, 100 ms) to both estimators
 // and shows the newest on the XY pane; returns whether either made a new reading.
 bool meter_take_samples(const unsigned char* pcm16, size_t samples);
-void meter_estimator_reset();  // forget every reading (tone off, capture restarted)
+void meter_estimator_reset(); // forget every reading (tone off, capture restarted)
 // Forget every reading and start again once what came before has passed: `until_quiet` waits
 // for the input to fall silent (the own tone's tail after Off, at most a few seconds), otherwise
 // a fixed half second is left unread (the receiver was retuned).
 void meter_restart_reading(bool until_quiet);
-dsp::DfReading meter_reading(); // the latest reading; no offset while a restart holds
+dsp::DfReading meter_reading();          // the latest reading; no offset while a restart holds
 dsp::VoiceReading meter_voice_reading(); // the latest of the voice
 
 // What the reading is of: the meter's own two-tone, returned; one heard while its own is off; or,
@@ -105,16 +105,16 @@ void display_create(HWND dialog);
 // Each new reading: the level from the two-tone's, the rest from the one `source` names.
 void display_reading(HWND dialog, const dsp::DfReading& reading, const dsp::VoiceReading& voice,
                      ReadingSource source);
-void display_tick(HWND dialog);                                   // twice a second
-void display_forget(HWND dialog);                                 // the readings were reset
-void display_message(HWND dialog, const std::string& text);       // stays until replaced
-int dialog_height_units();                                        // of the template in use
+void display_tick(HWND dialog);                             // twice a second
+void display_forget(HWND dialog);                           // the readings were reset
+void display_message(HWND dialog, const std::string& text); // stays until replaced
+int dialog_height_units();                                  // of the template in use
 
 // The per-second log (meter/csv_log.cpp). Each returns false with `error` set when the file
 // cannot be opened or written; the log is then closed.
 bool csv_open(const std::string& path, std::string& error);
-bool csv_append(const dsp::DfReading& reading, const dsp::VoiceReading& voice,
-                ReadingSource source, std::string& error);
+bool csv_append(const dsp::DfReading& reading, const dsp::VoiceReading& voice, ReadingSource source,
+                std::string& error);
 // One line of the log after its time column: df (the voice's to a tenth of a hertz, empty unless
 // it reads), rms, SNR, verdict (for the voice its state: no_voice, listening, reading,
 // ambiguous) and, `with_source`, the source.

@@ -31,7 +31,8 @@ const char usage[] =
     "shows it with the level, the XY figure and the drift of the session (up to an hour). With\n"
     "its own tone off it reads any two-tone 1000 + 2000 Hz that arrives: another station's; with\n"
     "no two-tone arriving, the other station's voice (from the harmonics of voiced speech, to a\n"
-    "tenth of a hertz with its uncertainty, or \"Ambiguous\" with the values it cannot tell apart).\n"
+    "tenth of a hertz with its uncertainty, or \"Ambiguous\" with the values it cannot tell "
+    "apart).\n"
     "\n"
     "  --csv FILE     append one line a second to FILE: UTC time, df in Hz (empty while there is\n"
     "                 no reading), rms level, SNR in dB, verdict, and what is read: own (the\n"
@@ -69,7 +70,7 @@ int parse_meter_options(int argc, char** argv) {
     bool rig_step_seen = false;
     int options = 0; // each turn of the loop takes one, with its value
     for (int i = 1; i < argc; ++i) {
- std::string arg = argv[i];
+        std::string arg = argv[i];
         ++options;
         if (arg == "--help" || arg == "-h") {
             std::fputs(usage, stdout);

@@ -47,8 +47,7 @@ void note(std::vector<Stretch>& stretches, size_t second) {
     if (!shown.has_df) {
         return;
     }
-    const unsigned serial =
-        shown.source == ReadingSource::voice ? meter_voice_reading().serial : 0;
+    const unsigned serial = shown.source == ReadingSource::voice ? meter_voice_reading().serial : 0;
     if (stretches.empty() || stretches.back().source != shown.source ||
         stretches.back().serial != serial) {
         stretches.push_back({shown.source, serial, second, second, 0.0, 0.0});
@@ -75,10 +74,12 @@ int meter_read_recording(const std::string& path) {
     const size_t total = audio.samples.size();
     for (size_t at = 0; at < total;) {
         // Blocks end on each whole second, where the log's line is due.
-        const size_t n = std::min({block_samples, total - at, second_samples - at % second_samples});
+        const size_t n =
+            std::min({block_samples, total - at, second_samples - at % second_samples});
         for (size_t i = 0; i < n; ++i) {
             // As a 16-bit card records it: rounded, clipped at full scale.
-            const long v = std::clamp(std::lround(audio.samples[at + i] * 32768.0), -32768L, 32767L);
+            const long v =
+                std::clamp(std::lround(audio.samples[at + i] * 32768.0), -32768L, 32767L);
             const auto s = static_cast<uint16_t>(static_cast<int16_t>(v));
             pcm[2 * i] = static_cast<unsigned char>(s & 0xFF);
             pcm[2 * i + 1] = static_cast<unsigned char>(s >> 8);

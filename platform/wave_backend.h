@@ -75,8 +75,8 @@ class Backend {
     // The default device. An error (MMSYSERR_BADDEVICEID when there is none) when the stream
     // could not be made. The feed outlives the stream.
     virtual MMRESULT open_output(OutputFeed& feed, std::unique_ptr<OutputStream>& stream) = 0;
-    // An input delivers samples of `bits` (8: unsigned about silence_byte; 16: signed little-endian,
-    // as WAVE_FORMAT_PCM has them).
+    // An input delivers samples of `bits` (8: unsigned about silence_byte; 16: signed
+    // little-endian, as WAVE_FORMAT_PCM has them).
     virtual MMRESULT open_input(InputFeed& feed, std::unique_ptr<InputStream>& stream,
                                 int bits) = 0;
 };

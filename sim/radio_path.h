@@ -95,7 +95,8 @@ class RadioPath final : public platform::wave::Backend,
     bool input_started_ = false;
     int input_bits_ = 8;
 
-    std::vector<double> line_; // delay line in 8-bit steps about the middle, a ring of max_delay + 1
+    std::vector<double>
+        line_; // delay line in 8-bit steps about the middle, a ring of max_delay + 1
     uint32_t line_pos_ = 0;
     Link link_;
     std::vector<double> sent_;     // what goes on the air in one tick
