@@ -68,7 +68,10 @@ TEST_F(MeterTest, ReadsAHeardTwoToneWithTheOwnOffAndForgetsTheOwnAfterOff) {
     EXPECT_EQ(run([&](HWND dialog) {
                   EXPECT_TRUE(run_until([] { return reading_near(2.5, 0.005); }, 5000));
                   EXPECT_EQ(reading_source(), ReadingSource::heard);
-                  run_for_ms(600);
+                  EXPECT_TRUE(run_until([] { return meter_shown_reading().good; }, 5000));
+                  const ShownReading shown = meter_shown_reading();
+                  EXPECT_TRUE(shown.source == ReadingSource::heard && shown.has_df);
+                  EXPECT_NEAR(shown.df_hz, 2.5, 0.005);
                   EXPECT_EQ(text(dialog, source_text_id), "Heard tone");
 
                   press_and_wait(dialog, "Off");
@@ -87,6 +90,10 @@ TEST_F(MeterTest, ReadsAHeardTwoToneWithTheOwnOffAndForgetsTheOwnAfterOff) {
                       ASSERT_FALSE(meter_reading().has_df)
                           << "a reading " << i * 100 << " ms after Off";
                   }
+                  // Nothing arrives: the voice is read, and there is none.
+                  EXPECT_EQ(text(dialog, source_text_id), "Heard voice");
+                  EXPECT_FALSE(meter_shown_reading().has_df);
+                  EXPECT_EQ(text(dialog, verdict_text_id), "No voice");
                   // It comes back and is read afresh.
                   path->set_df(-1.25);
                   path->set_station(true);
