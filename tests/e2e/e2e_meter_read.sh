@@ -50,18 +50,14 @@ for shift in 15 -10; do
     rc=$?
     cp "$E2E_WORK/out" "$E2E_WORK/shifted$shift.csv"
     e2e_log "shifted by $shift Hz: exit code $rc; $(tail -n 1 "$E2E_WORK/out")"
-    [ "$(head -n 1 "$E2E_WORK/out")" = seconds,df_hz,rms,snr_db,verdict,source ] ||
-        e2e_fail "no header line"
-    lines=$(sed '1d;$d' "$E2E_WORK/out")
-    [ "$(grep -c . <<<"$lines")" -eq "$SECONDS_IN" ] || e2e_fail "not one line a second"
-    bad=$(grep -Ev "$LINE_RE" <<<"$lines" | head -n 1)
-    [ -z "$bad" ] || e2e_fail "a line not in the log's columns: $bad"
-    tail -n 1 "$E2E_WORK/out" | grep -q "^# shifted$shift.wav: " || e2e_fail "no summary line"
+    [ "$(head -n 1 "$E2E_WORK/out")" = seconds,df_hz,rms,snr_db,verdict,source ] &&
+        [ "$(sed '1d;$d' "$E2E_WORK/out" | grep -cE "$LINE_RE")" -eq "$SECONDS_IN" ] &&
+        tail -n 1 "$E2E_WORK/out" | grep -q "^# shifted$shift.wav: " ||
+        e2e_fail "not the header, a line in the log's columns a second, and the summary"
     [ "$rc" -eq 0 ] || e2e_fail "no reading of speech shifted by $shift Hz (exit code $rc)"
-    last=$(tail -n 1 "$E2E_WORK/out" | grep -oE 'voice [-+][0-9.]+ Hz \+- [0-9.]+' | tail -n 1)
-    [ -n "$last" ] || e2e_fail "the summary has no voice reading"
-    DF[$shift]=$(awk '{print $2}' <<<"$last")
-    UNCERTAINTY[$shift]=$(awk '{print $5}' <<<"$last")
+    read -r DF[$shift] UNCERTAINTY[$shift] < <(tail -n 1 "$E2E_WORK/out" |
+        grep -oE 'voice [-+][0-9.]+ Hz \+- [0-9.]+' | tail -n 1 | awk '{print $2, $5}')
+    [ -n "${DF[$shift]}" ] || e2e_fail "the summary has no voice reading"
 done
 # Within three of the readings' combined standard deviations, and never looser than 3 Hz.
 awk -v a="${DF[15]}" -v b="${DF[-10]}" -v ua="${UNCERTAINTY[15]}" -v ub="${UNCERTAINTY[-10]}" \

@@ -170,17 +170,13 @@ TEST_F(Loopback, AtZeroOffsetTheInputReturnsThePlayedBytesExactly) {
     begin(noise_byte, conformance::capture_format_16());
     platform::pump_for(2'000'000);
     end();
-    const auto wide = [](size_t i) { return int16_t((noise_byte(i) - 128) * 256); };
-    std::vector<uint8_t> wide_head;
-    for (size_t i = 0; i < 32; ++i) {
-        wide_head.push_back(uint8_t(uint16_t(wide(i)) & 0xFF));
-        wide_head.push_back(uint8_t(uint16_t(wide(i)) >> 8));
-    }
-    const size_t at16 = find_in_capture(wide_head);
-    ASSERT_LT(at16 + 2 * 11025, captured.size());
-    EXPECT_EQ(at16 % 2, 0u) << "samples split across bytes";
+    const auto wide = [&](size_t i) { return int16_t(captured[2 * i] | captured[2 * i + 1] << 8); };
+    size_t first = 0;
+    while (2 * first < captured.size() && wide(first) == 0)
+        ++first;
+    ASSERT_LT(2 * (first + 11025), captured.size());
     for (size_t i = 0; i < 11025; ++i)
-        ASSERT_EQ(int16_t(captured[at16 + 2 * i] | captured[at16 + 2 * i + 1] << 8), wide(i)) << i;
+        ASSERT_EQ(wide(first + i), (noise_byte(i) - 128) * 256) << i;
 }
 
 TEST_F(Loopback, AnOffsetMovesEveryComponentByDfAsSsbDoes) {

@@ -22,18 +22,16 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "ssb_shift: %s\n", error.c_str());
         return 2;
     }
-    radio_path::LinkSettings settings;
-    settings.df_hz = std::atof(argv[3]);
-    radio_path::Link link(settings);
-    // The link counts in 8-bit steps; 128 of them are full scale.
-    std::vector<double> in(audio.samples.begin(), audio.samples.end()), out;
-    for (double& x : in) {
-        x *= 128.0;
+    radio_path::Link link({.df_hz = std::atof(argv[3])});
+    // The link counts in 8-bit steps, 128 to full scale.
+    std::vector<double> in, out;
+    for (float x : audio.samples) {
+        in.push_back(128.0 * x);
     }
     link.process(in.data(), in.size(), out);
-    std::vector<float> samples(out.begin(), out.end());
-    for (float& x : samples) {
-        x /= 128.0f;
+    std::vector<float> samples;
+    for (double y : out) {
+        samples.push_back(static_cast<float>(y / 128.0));
     }
     SF_INFO info{};
     info.samplerate = dsp::sample_rate_hz;
