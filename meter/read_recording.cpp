@@ -71,7 +71,13 @@ int meter_read_recording(const std::string& path) {
     std::printf("seconds,df_hz,rms,snr_db,verdict,source\n");
     std::vector<Stretch> stretches;
     unsigned char pcm[2 * block_samples];
-    const size_t total = audio.samples.size();
+    // Resampling leaves out a few samples at the end: a last second short by less than a block
+    // is read to its end as a whole one.
+    size_t total = audio.samples.size();
+    if (total % second_samples >= second_samples - block_samples) {
+        audio.samples.resize(total + second_samples - total % second_samples, 0.0f);
+        total = audio.samples.size();
+    }
     for (size_t at = 0; at < total;) {
         // Blocks end on each whole second, where the log's line is due.
         const size_t n =

@@ -245,53 +245,32 @@ TEST_F(MeterTest, ShowsEachKindOfReadingInFiguresAndWords) {
     meter_options.csv_path = "/nonexistent/dir/x.csv";
     const std::string log = "Cannot open the log file /nonexistent/dir/x.csv: No such file or "
                             "directory";
-    using dsp::VoiceState;
+    using enum dsp::VoiceState;
+    using enum ReadingSource;
+    const auto said = [](dsp::VoiceState s, double df, double sd, std::vector<double> open) {
+        dsp::VoiceReading v{.state = s, .df_hz = df, .uncertainty_hz = sd};
+        for (double hz : open) {
+            v.candidates_hz[v.candidate_count++] = hz;
+        }
+        return v;
+    };
     const dsp::DfReading good{.has_df = true, .df_hz = 2.5, .verdict = dsp::Verdict::good};
     struct Case {
         ReadingSource source;
         dsp::VoiceReading voice;
         const char *readout, *label, *verdict, *message;
     } const cases[] = {
-        {ReadingSource::voice,
-         {.state = VoiceState::reading, .df_hz = 13.74, .uncertainty_hz = 0.61},
-         "+13.7",
-         "Heard voice",
-         "Reading",
-         "+13.7 Hz +- 0.6\n"},
-        {ReadingSource::voice,
-         {.state = VoiceState::reading, .df_hz = -0.04, .uncertainty_hz = 0.3},
-         "0.0",
-         "Heard voice",
-         "Reading",
-         "0.0 Hz +- 0.3\n"},
-        {ReadingSource::voice,
-         {.state = VoiceState::listening},
-         "-",
-         "Heard voice",
-         "Listening...",
-         ""},
-        {ReadingSource::voice,
-         {.state = VoiceState::ambiguous, .candidate_count = 2, .candidates_hz = {12.4, -107.6}},
-         "-",
-         "Heard voice",
-         "Ambiguous",
-         "Ambiguous: +12.4 or -107.6 Hz\n"},
-        {ReadingSource::voice,
-         {.state = VoiceState::ambiguous,
-          .candidate_count = 3,
-          .candidates_hz = {12.4, -107.6, 132.4}},
-         "-",
-         "Heard voice",
-         "Ambiguous",
-         "Ambiguous: +12.4, -107.6 or +132.4 Hz\n"},
-        {ReadingSource::voice, {}, "-", "Heard voice", "No voice", ""},
-        {ReadingSource::heard,
-         {.state = VoiceState::reading, .df_hz = 9.0},
-         "+2.500",
-         "Heard tone",
-         "Good",
-         ""},
-        {ReadingSource::own, {}, "+2.500", "Own tone", "Good", ""},
+        {voice, said(reading, 13.74, 0.61, {}), "+13.7", "Heard voice", "Reading",
+         "+13.7 Hz +- 0.6"},
+        {voice, said(reading, -0.04, 0.3, {}), "0.0", "Heard voice", "Reading", "0.0 Hz +- 0.3"},
+        {voice, said(listening, 0, 0, {}), "-", "Heard voice", "Listening...", ""},
+        {voice, said(ambiguous, 0, 0, {12.4, -107.6}), "-", "Heard voice", "Ambiguous",
+         "Ambiguous: +12.4 or -107.6 Hz"},
+        {voice, said(ambiguous, 0, 0, {12.4, -107.6, 132.4}), "-", "Heard voice", "Ambiguous",
+         "Ambiguous: +12.4, -107.6 or +132.4 Hz"},
+        {voice, said(no_voice, 0, 0, {}), "-", "Heard voice", "No voice", ""},
+        {heard, said(reading, 9, 0, {}), "+2.500", "Heard tone", "Good", ""},
+        {own, said(no_voice, 0, 0, {}), "+2.500", "Own tone", "Good", ""},
     };
     EXPECT_EQ(run([&](HWND dialog) {
                   EXPECT_EQ(text(dialog, drift_top_text_id), "+0.01 Hz");
@@ -303,7 +282,8 @@ TEST_F(MeterTest, ShowsEachKindOfReadingInFiguresAndWords) {
                       display_reading(dialog, good, c.voice, c.source);
                       EXPECT_EQ(text(dialog, source_text_id), c.label);
                       EXPECT_EQ(text(dialog, verdict_text_id), c.verdict);
-                      EXPECT_EQ(text(dialog, message_text_id), c.message + log);
+                      EXPECT_EQ(text(dialog, message_text_id),
+                                *c.message ? c.message + ("\n" + log) : log);
                       run_for_ms(50);
                       EXPECT_EQ(readout_on_pane(dialog), c.readout);
                   }
