@@ -20,9 +20,9 @@ using Source = std::function<uint8_t(uint64_t)>;
 class Loopback : public WaveTest {
   protected:
     // Opens both devices, plays `source` (byte i of the tone) and records every captured byte.
-    void begin(Source source, const WAVEFORMATEX& capture = stream_format()) {
+    void begin(Source source) {
         source_ = std::move(source);
-        in_ = open_in(capture);
+        in_ = open_in();
         out_ = open_out();
         for (auto& b : capture_) {
             b = std::make_unique<Block>(528);
@@ -161,22 +161,6 @@ TEST_F(Loopback, AtZeroOffsetTheInputReturnsThePlayedBytesExactly) {
     ASSERT_LT(delayed, captured.size());
     EXPECT_EQ(delayed - at, 2756u);
     EXPECT_EQ(captured[delayed + 11025], noise_byte(11025));
-
-    // A 16-bit input takes each byte widened exactly, (b - 128) * 256, little-endian.
-    captured.clear();
-    written_ = 0;
-    stopping_ = false;
-    path->set_delay_ms(0.0);
-    begin(noise_byte, conformance::capture_format_16());
-    platform::pump_for(2'000'000);
-    end();
-    const auto wide = [&](size_t i) { return int16_t(captured[2 * i] | captured[2 * i + 1] << 8); };
-    size_t first = 0;
-    while (2 * first < captured.size() && wide(first) == 0)
-        ++first;
-    ASSERT_LT(2 * (first + 11025), captured.size());
-    for (size_t i = 0; i < 11025; ++i)
-        ASSERT_EQ(wide(first + i), (noise_byte(i) - 128) * 256) << i;
 }
 
 TEST_F(Loopback, AnOffsetMovesEveryComponentByDfAsSsbDoes) {
@@ -203,7 +187,8 @@ TEST_F(Loopback, AnOffsetMovesEveryComponentByDfAsSsbDoes) {
     }
 }
 
-// The other station speaks its recording, looped, finer than 8 bits, while nothing is played.
+// The other station speaks its recording, looped, while nothing is played; a 16-bit input takes
+// it to a 256th of an 8-bit step, little-endian.
 TEST_F(Loopback, TheOtherStationSpeaksItsRecordingLooped) {
     std::vector<double> voice(1000);
     for (size_t i = 0; i < voice.size(); ++i)
@@ -221,8 +206,6 @@ TEST_F(Loopback, TheOtherStationSpeaksItsRecordingLooped) {
         ASSERT_EQ(int16_t(block.bytes[2 * i] | block.bytes[2 * i + 1] << 8),
                   std::lround(256.0 * voice[(i - d) % voice.size()]))
             << i;
-    waveInReset(in);
-    waveInClose(in);
 }
 
 TEST_F(Loopback, GainScalesAndNoiseAddsItsRms) {
