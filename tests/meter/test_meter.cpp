@@ -247,7 +247,7 @@ TEST_F(MeterTest, ShowsEachKindOfReadingInFiguresAndWords) {
                             "directory";
     using enum dsp::VoiceState;
     using enum ReadingSource;
-    const auto said = [](dsp::VoiceState s, double df, double sd, std::vector<double> open) {
+    const auto said = [](dsp::VoiceState s, double df, double sd, const std::vector<double>& open) {
         dsp::VoiceReading v{.state = s, .df_hz = df, .uncertainty_hz = sd};
         for (double hz : open) {
             v.candidates_hz[v.candidate_count++] = hz;
