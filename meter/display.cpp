@@ -127,10 +127,12 @@ HWND create_pane(HWND dialog, const char* pane_class, int x_units, int y_units, 
                            height, dialog, nullptr, instance, nullptr);
 }
 
-// LineTo leaves the end point out: every stroke here ends one pixel further.
+// LineTo leaves the end point out: every stroke here ends one pixel further, and a stroke of one
+// point (a steady reading's column of the drift plot) is that pixel.
 void line(HDC dc, int x0, int y0, int x1, int y1) {
     MoveToEx(dc, x0, y0, nullptr);
-    LineTo(dc, x1 + (x1 > x0) - (x1 < x0), y1 + (y1 > y0) - (y1 < y0));
+    const int point = x0 == x1 && y0 == y1 ? 1 : 0;
+    LineTo(dc, x1 + (x1 > x0) - (x1 < x0), y1 + (y1 > y0) - (y1 < y0) + point);
 }
 
 void horizontal_bar(HDC dc, int x0, int x1, int centre_y) {

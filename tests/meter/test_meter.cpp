@@ -291,6 +291,22 @@ TEST_F(MeterTest, ShowsEachKindOfReadingInFiguresAndWords) {
                   display_tick(dialog);
                   EXPECT_EQ(text(dialog, drift_top_text_id), "+20 Hz");
                   EXPECT_EQ(text(dialog, drift_bottom_text_id), "-20 Hz");
+                  // A steady reading is a level trace: its newest column holds a point.
+                  for (int i = 0; i < 2; ++i) {
+                      display_reading(dialog, good, {}, own);
+                      display_tick(dialog);
+                  }
+                  run_for_ms(50);
+                  int lit = 0;
+                  for (HWND w : platform::testing::child_windows(dialog)) {
+                      const platform::raster::Surface& s = *platform::testing::window_pixels(w);
+                      for (int y = 0;
+                           platform::testing::class_name(w) == "MeterDrift" && y < s.height; ++y) {
+                          lit += platform::raster::to_colorref(s.at(s.width - 2, y)) ==
+                                 RGB(255, 255, 100);
+                      }
+                  }
+                  EXPECT_GT(lit, 0) << "a steady reading left no trace";
                   platform::testing::close_box(dialog);
               }),
               0);
