@@ -3,8 +3,7 @@
 # tavrene-meter --read with no display and no sound server: two copies of speech shifted as a
 # mistuned receiver shifts it, whose readings must differ by the shifts' difference (the
 # recording's own offset cancels), and the files it cannot read, each with its cause named.
-# Usage: e2e_meter_read.sh PROGRAM SSB_SHIFT WORK_DIR [readings]
-# With "readings" the voice readings are checked too (they need the voice estimator).
+# Usage: e2e_meter_read.sh PROGRAM SSB_SHIFT WORK_DIR [readings: the readings too, by the voice]
 PROGRAM=${1:?program}
 SHIFT=${2:?ssb_shift}
 E2E_WORK=${3:?work folder}
@@ -13,26 +12,20 @@ rm -rf "$E2E_WORK"
 mkdir -p "$E2E_WORK"
 . "$(dirname "$0")/lib.sh"
 
-SPEECH=/usr/share/codec2/wav/david4.wav # 30 s of read speech, 8 kHz (codec2-examples)
-SECONDS_IN=30
+SPEECH=/usr/share/codec2/wav/david4.wav SECONDS_IN=30 # read speech, 8 kHz (codec2-examples)
 [ -r "$SPEECH" ] || e2e_fail "$SPEECH is missing: the package codec2-examples"
 read_file() {
     env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM PULSE_SERVER=unix:/nonexistent \
         timeout -k 2 60 "$PROGRAM" --read "$1" >"$E2E_WORK/out" 2>"$E2E_WORK/err"
 }
 
-# NAME | how the file is made (F: its path) | the cause in the message; each exits with 2
-CASES=(
-    "missing.wav | true | No such file or directory"
-    "empty.wav | : >F | is empty"
-    "text.wav | echo 'not a recording' >F | not an audio file"
-    "cut.wav | head -c 20000 $SPEECH >F | truncated"
-)
-for row in "${CASES[@]}"; do
-    IFS='|' read -r name make cause <<<"$row"
-    name=$(echo $name) cause=$(echo $cause) file=$E2E_WORK/$(echo $name)
-    eval "${make//F/\"$file\"}"
-    read_file "$file"
+# The files it cannot read, NAME:the cause named; each exits with 2.
+: >"$E2E_WORK/empty.wav"
+echo 'not a recording' >"$E2E_WORK/text.wav"
+head -c 20000 "$SPEECH" >"$E2E_WORK/cut.wav"
+for row in missing.wav:'No such file' empty.wav:'is empty' text.wav:'not an audio' cut.wav:truncated; do
+    name=${row%%:*} cause=${row#*:}
+    read_file "$E2E_WORK/$name"
     rc=$?
     e2e_log "$name: exit code $rc; $(cat "$E2E_WORK/err")"
     [ "$rc" -eq 2 ] && grep -q "$name: .*$cause" "$E2E_WORK/err" ||

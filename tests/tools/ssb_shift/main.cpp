@@ -24,11 +24,11 @@ int main(int argc, char** argv) {
     }
     radio_path::Link link({.df_hz = std::atof(argv[3])});
     // The link counts in 8-bit steps, 128 to full scale.
-    std::vector<double> in, out;
+    std::vector<double> out;
     for (float x : audio.samples) {
-        in.push_back(128.0 * x);
+        const double step = 128.0 * x;
+        link.process(&step, 1, out);
     }
-    link.process(in.data(), in.size(), out);
     std::vector<float> samples;
     for (double y : out) {
         samples.push_back(static_cast<float>(y / 128.0));
