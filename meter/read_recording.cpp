@@ -54,7 +54,7 @@ void note(std::vector<Stretch>& stretches, size_t second) {
     }
     Stretch& s = stretches.back();
     s.last_s = second;
-    s.df_hz = shown.df_hz;
+    s.df_hz = std::fabs(shown.df_hz) < 0.05 ? 0.0 : shown.df_hz; // no "-0.0"
     s.uncertainty_hz = shown.uncertainty_hz;
 }
 

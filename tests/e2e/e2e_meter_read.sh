@@ -12,7 +12,7 @@ rm -rf "$E2E_WORK"
 mkdir -p "$E2E_WORK"
 . "$(dirname "$0")/lib.sh"
 
-SPEECH=/usr/share/codec2/wav/david4.wav SECONDS_IN=30 # read speech, 8 kHz (codec2-examples)
+SPEECH=/usr/share/codec2/wav/vk5qi.wav SECONDS_IN=13 # speech off the air, 8 kHz (codec2-examples)
 [ -r "$SPEECH" ] || e2e_fail "$SPEECH is missing: the package codec2-examples"
 read_file() {
     env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM PULSE_SERVER=unix:/nonexistent \
