@@ -13,9 +13,9 @@ namespace {
 
 std::FILE* log_file = nullptr;
 std::string log_path;
-// The last column says which two-tone the reading is of; the columns before it are as they were,
-// so what reads the older log reads this one. A log begun by an earlier version, without it, is
-// carried on in its own columns.
+// The last column says what the reading is of (own, heard, voice); the columns before it are as
+// they were, so what reads the older log reads this one. A log begun by an earlier version,
+// without it, is carried on in its own columns.
 constexpr const char header[] = "time_utc,df_hz,rms,snr_db,verdict,source\n";
 constexpr const char header_without_source[] = "time_utc,df_hz,rms,snr_db,verdict\n";
 bool with_source = true;
@@ -32,6 +32,20 @@ const char* verdict_word(dsp::Verdict v) {
         return "good";
     }
     return "no_signal";
+}
+
+const char* voice_word(dsp::VoiceState s) {
+    switch (s) {
+    case dsp::VoiceState::listening:
+        return "listening";
+    case dsp::VoiceState::reading:
+        return "reading";
+    case dsp::VoiceState::ambiguous:
+        return "ambiguous";
+    case dsp::VoiceState::no_voice:
+        break;
+    }
+    return "no_voice";
 }
 
 std::string failure(const char* what, int error_number) {
@@ -78,7 +92,37 @@ bool csv_open(const std::string& path, std::string& error) {
     return true;
 }
 
-bool csv_append(const dsp::DfReading& reading, ReadingSource source, std::string& error) {
+std::string csv_columns(const dsp::DfReading& reading, const dsp::VoiceReading& voice,
+                        ReadingSource source, bool with_source) {
+    // A log without the source column cannot say a line is of a voice: it goes on as the version
+    // that began it wrote it, with the two-tone's columns.
+    if (!with_source && source == ReadingSource::voice) {
+        source = ReadingSource::heard;
+    }
+    char df_text[32] = "";
+    if (source == ReadingSource::voice && voice.state == dsp::VoiceState::reading) {
+        // A tenth of a hertz: the voice's own uncertainty is far above the two-tone's.
+        std::snprintf(df_text, sizeof df_text, "%.1f",
+                      std::fabs(voice.df_hz) < 0.05 ? 0.0 : voice.df_hz);
+    } else if (source != ReadingSource::voice && reading.has_df) {
+        std::snprintf(df_text, sizeof df_text, "%.4f",
+                      std::fabs(reading.df_hz) < 0.00005 ? 0.0 : reading.df_hz);
+    }
+    // Silence has no signal-to-noise ratio worth a number, and a voice none of the two-tone's.
+    char snr_text[32] = "";
+    if (source != ReadingSource::voice && std::isfinite(reading.snr_db)) {
+        std::snprintf(snr_text, sizeof snr_text, "%.1f", reading.snr_db);
+    }
+    char line[160];
+    std::snprintf(line, sizeof line, "%s,%.1f,%s,%s%s%s", df_text, reading.rms, snr_text,
+                  source == ReadingSource::voice ? voice_word(voice.state)
+                                                 : verdict_word(reading.verdict),
+                  with_source ? "," : "", with_source ? reading_source_word(source) : "");
+    return line;
+}
+
+bool csv_append(const dsp::DfReading& reading, const dsp::VoiceReading& voice, ReadingSource source,
+                std::string& error) {
     if (log_file == nullptr) {
         return true;
     }
@@ -91,21 +135,10 @@ bool csv_append(const dsp::DfReading& reading, ReadingSource source, std::string
     gmtime_r(&now, &utc);
 #endif
     std::strftime(time_text, sizeof time_text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    char df_text[32] = "";
-    if (reading.has_df) {
-        std::snprintf(df_text, sizeof df_text, "%.4f",
-                      std::fabs(reading.df_hz) < 0.00005 ? 0.0 : reading.df_hz);
-    }
-    // Silence has no signal-to-noise ratio worth a number.
-    char snr_text[32] = "";
-    if (std::isfinite(reading.snr_db)) {
-        std::snprintf(snr_text, sizeof snr_text, "%.1f", reading.snr_db);
-    }
     errno = 0;
     // Flushed line by line: whoever reads the file while the meter runs sees every second.
-    if (std::fprintf(log_file, "%s,%s,%.1f,%s,%s%s%s\n", time_text, df_text, reading.rms, snr_text,
-                     verdict_word(reading.verdict), with_source ? "," : "",
-                     with_source ? reading_source_word(source) : "") < 0 ||
+    if (std::fprintf(log_file, "%s,%s\n", time_text,
+                     csv_columns(reading, voice, source, with_source).c_str()) < 0 ||
         std::fflush(log_file) != 0) {
         error = failure("write to", errno);
         csv_close();

@@ -1,6 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What the meter shows: the readout in seven-segment figures, the level bar, the drift plot of
 // the session, and the texts beside them. Everything is drawn in one-pixel lines.
+//
+// The readout shows figures only: a reading's number, or a dash. Words go to the texts: the
+// verdict text says the two-tone's verdict or the voice's state ("Listening...", "Ambiguous"),
+// and the message line below the level bar the voice reading in full ("+13.7 Hz +- 0.6",
+// "Ambiguous: +12.4 or -107.6 Hz"), above a message such as a log's failure.
 #include "meter/meter.h"
 
 #include "app/tavrene.h"
@@ -12,6 +17,7 @@
 #include <cstdint>
 #include <cstring>
 #include <iterator>
+#include <string>
 
 namespace {
 
@@ -58,7 +64,9 @@ char readout_text[16] = "-";
 double level_rms = 0.0;
 int level_peak = 0;
 bool level_warning = false;
-dsp::Verdict shown_verdict = dsp::Verdict::no_signal;
+std::string shown_verdict = "No signal";
+std::string voice_message; // the first line of the message text
+std::string message;       // display_message's, below it
 
 struct DriftColumn {
     bool has = false;
@@ -119,10 +127,12 @@ HWND create_pane(HWND dialog, const char* pane_class, int x_units, int y_units, 
                            height, dialog, nullptr, instance, nullptr);
 }
 
-// LineTo leaves the end point out: every stroke here ends one pixel further.
+// LineTo leaves the end point out: every stroke here ends one pixel further, and a stroke of one
+// point (a steady reading's column of the drift plot) is that pixel.
 void line(HDC dc, int x0, int y0, int x1, int y1) {
     MoveToEx(dc, x0, y0, nullptr);
-    LineTo(dc, x1 + (x1 > x0) - (x1 < x0), y1 + (y1 > y0) - (y1 < y0));
+    const int point = x0 == x1 && y0 == y1 ? 1 : 0;
+    LineTo(dc, x1 + (x1 > x0) - (x1 < x0), y1 + (y1 > y0) - (y1 < y0) + point);
 }
 
 void horizontal_bar(HDC dc, int x0, int x1, int centre_y) {
@@ -315,12 +325,57 @@ double drift_scale() {
     return scale;
 }
 
+// In hertz, with no more figures than the scale has ("+10 Hz", "+0.05 Hz"): a fixed three
+// decimals read as thousands.
 void show_drift_scale(HWND dialog) {
     char text[32];
-    std::snprintf(text, sizeof text, "+%.3f", drift_scale_hz);
+    std::snprintf(text, sizeof text, "+%g Hz", drift_scale_hz);
     SetDlgItemTextA(dialog, drift_top_text_id, text);
     text[0] = '-';
     SetDlgItemTextA(dialog, drift_bottom_text_id, text);
+}
+
+void set_text(HWND dialog, int id, std::string& shown, const std::string& text) {
+    if (text != shown) {
+        shown = text;
+        SetDlgItemTextA(dialog, id, text.c_str());
+    }
+}
+
+void show_message(HWND dialog) {
+    std::string text = voice_message;
+    text += !text.empty() && !message.empty() ? "\n" : "";
+    text += message;
+    SetDlgItemTextA(dialog, message_text_id, text.c_str());
+}
+
+const char* source_label(ReadingSource source) {
+    switch (source) {
+    case ReadingSource::own:
+        return "Own tone";
+    case ReadingSource::heard:
+        return "Heard tone";
+    case ReadingSource::voice:
+        break;
+    }
+    return "Heard voice";
+}
+
+void show_source(HWND dialog, ReadingSource source) {
+    if (source != shown_source) {
+        shown_source = source;
+        SetDlgItemTextA(dialog, source_text_id, source_label(source));
+    }
+}
+
+// The figures of a reading, `decimals` after the point; what rounds to zero has no sign to
+// flicker between "-0.000" and "+0.000".
+void readout_figures(char* text, size_t size, double hz, int decimals) {
+    if (std::fabs(hz) < 0.5 * std::pow(10.0, -decimals)) {
+        std::snprintf(text, size, "%.*f", decimals, 0.0);
+    } else {
+        std::snprintf(text, size, "%+.*f", decimals, hz);
+    }
 }
 
 } // namespace
@@ -338,7 +393,11 @@ void display_create(HWND dialog) {
     drift_ticks = 0;
     gathering = DriftColumn{};
     drift_span = &drift_spans[0];
+    drift_scale_hz = smallest_scale_hz;
     shown_source = ReadingSource::heard;
+    shown_verdict = "No signal";
+    voice_message.clear();
+    message.clear();
     readout_pane =
         create_pane(dialog, "MeterReadout", readout_x, readout_y, readout_width, readout_height);
     xy_pane = create_pane(dialog, xy_pane_class, plot_x, plot_y, pane_size, pane_size);
@@ -347,28 +406,52 @@ void display_create(HWND dialog) {
     show_drift_scale(dialog);
 }
 
-void display_reading(HWND dialog, const dsp::DfReading& reading) {
-    char text[sizeof readout_text];
-    if (reading.has_df) {
-        // What rounds to zero is zero beat: no sign to flicker between "-0.000" and "+0.000".
-        if (std::fabs(reading.df_hz) < 0.0005) {
-            std::snprintf(text, sizeof text, "0.000");
-        } else {
-            std::snprintf(text, sizeof text, "%+.3f", reading.df_hz);
-        }
-        gathering.low = gathering.has ? std::min(gathering.low, reading.df_hz) : reading.df_hz;
-        gathering.high = gathering.has ? std::max(gathering.high, reading.df_hz) : reading.df_hz;
+std::string voice_reading_text(const dsp::VoiceReading& voice) {
+    char text[32];
+    if (voice.state == dsp::VoiceState::reading) {
+        char uncertainty[32];
+        readout_figures(text, sizeof text, voice.df_hz, 1);
+        std::snprintf(uncertainty, sizeof uncertainty, "%.1f", voice.uncertainty_hz);
+        return std::string(text) + " Hz +- " + uncertainty;
+    }
+    if (voice.state != dsp::VoiceState::ambiguous) {
+        return dsp::voice_state_text(voice.state);
+    }
+    std::string words = "Ambiguous: ";
+    const int count = std::clamp(voice.candidate_count, 0, dsp::VoiceReading::max_candidates);
+    for (int i = 0; i < count; ++i) {
+        readout_figures(text, sizeof text, voice.candidates_hz[i], 1);
+        words += (i == 0 ? "" : i == count - 1 ? " or " : ", ") + std::string(text);
+    }
+    return words + " Hz";
+}
+
+void display_reading(HWND dialog, const dsp::DfReading& reading, const dsp::VoiceReading& voice,
+                     ReadingSource source) {
+    const bool of_voice = source == ReadingSource::voice;
+    const bool has_df = of_voice ? voice.state == dsp::VoiceState::reading : reading.has_df;
+    const double df_hz = of_voice ? voice.df_hz : reading.df_hz;
+    char text[sizeof readout_text] = "-";
+    if (has_df) {
+        // The voice to a tenth of a hertz: its uncertainty is tenths at best.
+        readout_figures(text, sizeof text, df_hz, of_voice ? 1 : 3);
+        gathering.low = gathering.has ? std::min(gathering.low, df_hz) : df_hz;
+        gathering.high = gathering.has ? std::max(gathering.high, df_hz) : df_hz;
         gathering.has = true;
-    } else {
-        std::snprintf(text, sizeof text, "-");
     }
     if (std::strcmp(text, readout_text) != 0) {
         std::snprintf(readout_text, sizeof readout_text, "%s", text);
         invalidate(readout_pane);
     }
-    if (reading.verdict != shown_verdict) {
-        shown_verdict = reading.verdict;
-        SetDlgItemTextA(dialog, verdict_text_id, dsp::verdict_text(reading.verdict));
+    show_source(dialog, source);
+    set_text(dialog, verdict_text_id, shown_verdict,
+             of_voice ? dsp::voice_state_text(voice.state) : dsp::verdict_text(reading.verdict));
+    // Only what the verdict text cannot hold: the reading with its uncertainty, the candidates.
+    const bool detail = of_voice && (voice.state == dsp::VoiceState::reading ||
+                                     voice.state == dsp::VoiceState::ambiguous);
+    if (const std::string line = detail ? voice_reading_text(voice) : ""; line != voice_message) {
+        voice_message = line;
+        show_message(dialog);
     }
     level_rms = reading.rms;
     level_peak = reading.peak;
@@ -386,11 +469,7 @@ void display_tick(HWND dialog) {
         SetDlgItemTextA(dialog, drift_span_text_id, span.label);
     }
     invalidate(drift_pane);
-    if (const ReadingSource source = reading_source(); source != shown_source) {
-        shown_source = source;
-        SetDlgItemTextA(dialog, source_text_id,
-                        source == ReadingSource::own ? "Own tone" : "Heard tone");
-    }
+    show_source(dialog, reading_source());
     const double scale = drift_scale();
     if (scale != drift_scale_hz) {
         drift_scale_hz = scale;
@@ -402,7 +481,7 @@ void display_tick(HWND dialog) {
 }
 
 void display_forget(HWND dialog) {
-    display_reading(dialog, dsp::DfReading{});
+    display_reading(dialog, dsp::DfReading{}, dsp::VoiceReading{}, reading_source());
 }
 
 int dialog_height_units() {
@@ -410,5 +489,6 @@ int dialog_height_units() {
 }
 
 void display_message(HWND dialog, const std::string& text) {
-    SetDlgItemTextA(dialog, message_text_id, text.c_str());
+    message = text;
+    show_message(dialog);
 }

@@ -55,7 +55,8 @@ void timer_elapsed(HWND dialog, UINT_PTR id) {
         return;
     }
     std::string error;
-    if (id == log_timer_id && !csv_append(meter_reading(), reading_source(), error)) {
+    if (id == log_timer_id &&
+        !csv_append(meter_reading(), meter_voice_reading(), reading_source(), error)) {
         KillTimer(dialog, log_timer_id);
         report_log_failure(dialog, error);
     }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "dsp/df_estimator.h"
+#include "dsp/voice_estimator.h"
 #include "platform/win32.h"
 
 #include <string>
@@ -41,6 +42,8 @@ struct MeterOptions {
     std::string rig_host = "127.0.0.1";
     int rig_port = 4532;
     double rig_step_hz = 1.0; // the rig's tuning step: corrections are whole steps
+    std::string read_path;    // --read: the recording to read, no window (Linux)
+    std::string voice_path;   // --demo: the recording the simulated other station speaks
 };
 extern MeterOptions meter_options;
 
@@ -61,12 +64,16 @@ void meter_capture_opened();                                // MM_WIM_OPEN
 void meter_capture_block_filled(HWND dialog, WAVEHDR* hdr); // MM_WIM_DATA
 void meter_capture_reset();    // every queued block comes back; none is re-queued
 void meter_capture_shutdown(); // end of the run: close the device, free its memory
-void meter_estimator_reset();  // forget every reading (tone off, capture restarted)
+// Feeds captured 16-bit little-endian samples (at most a block's, 100 ms) to both estimators
+// and shows the newest on the XY pane; returns whether either made a new reading.
+bool meter_take_samples(const unsigned char* pcm16, size_t samples);
+void meter_estimator_reset(); // forget every reading (tone off, capture restarted)
 // Forget every reading and start again once what came before has passed: `until_quiet` waits
 // for the input to fall silent (the own tone's tail after Off, at most a few seconds), otherwise
 // a fixed half second is left unread (the receiver was retuned).
 void meter_restart_reading(bool until_quiet);
-dsp::DfReading meter_reading(); // the latest reading; no offset while a restart holds
+dsp::DfReading meter_reading();          // the latest reading; no offset while a restart holds
+dsp::VoiceReading meter_voice_reading(); // the latest of the voice
 
 // What the reading is of: the meter's own two-tone, returned; one heard while its own is off; or,
 // with no two-tone arriving, the other station's voice.
@@ -95,15 +102,31 @@ void rig_panel_stop();
 // Display (meter/display.cpp).
 bool register_meter_classes(HINSTANCE instance);
 void display_create(HWND dialog);
-void display_reading(HWND dialog, const dsp::DfReading& reading); // each new reading
-void display_tick(HWND dialog);                                   // twice a second
-void display_forget(HWND dialog);                                 // the readings were reset
-void display_message(HWND dialog, const std::string& text);       // stays until replaced
-int dialog_height_units();                                        // of the template in use
+// Each new reading: the level from the two-tone's, the rest from the one `source` names.
+void display_reading(HWND dialog, const dsp::DfReading& reading, const dsp::VoiceReading& voice,
+                     ReadingSource source);
+void display_tick(HWND dialog);                             // twice a second
+void display_forget(HWND dialog);                           // the readings were reset
+void display_message(HWND dialog, const std::string& text); // stays until replaced
+int dialog_height_units();                                  // of the template in use
 
 // The per-second log (meter/csv_log.cpp). Each returns false with `error` set when the file
 // cannot be opened or written; the log is then closed.
 bool csv_open(const std::string& path, std::string& error);
-bool csv_append(const dsp::DfReading& reading, ReadingSource source, std::string& error);
+bool csv_append(const dsp::DfReading& reading, const dsp::VoiceReading& voice, ReadingSource source,
+                std::string& error);
+// One line of the log after its time column: df (the voice's to a tenth of a hertz, empty unless
+// it reads), rms, SNR, verdict (for the voice its state: no_voice, listening, reading,
+// ambiguous) and, `with_source`, the source.
+std::string csv_columns(const dsp::DfReading& reading, const dsp::VoiceReading& voice,
+                        ReadingSource source, bool with_source);
+// The voice reading in words: "+13.7 Hz +- 0.6", "Listening...", "Ambiguous: +12.4 or -107.6
+// Hz", "No voice".
+std::string voice_reading_text(const dsp::VoiceReading& voice);
+
+// --read (Linux): reads the recording through the estimators and prints the log's lines, with
+// seconds into the file for the time, and a summary. 0 with a reading, 1 without, 2 when the
+// file cannot be read.
+int meter_read_recording(const std::string& path);
 void csv_close();
 bool csv_is_open();

@@ -23,24 +23,35 @@ namespace {
 const char usage[] =
     "Usage: tavrene-meter [--csv FILE] [--rig [HOST[:PORT]] [--rig-step HZ]]"
 #if !defined(_WIN32)
-    " [--demo [--listen] [--df HZ] ...]"
+    " [--demo [--listen | --voice FILE] [--df HZ] ...] | --read FILE"
 #endif
     "\n"
     "\n"
     "Plays Tavrene's two-tone, measures the offset df of what comes back with its sign, and\n"
     "shows it with the level, the XY figure and the drift of the session (up to an hour). With\n"
-    "its own tone off it reads any two-tone 1000 + 2000 Hz that arrives: another station's.\n"
+    "its own tone off it reads any two-tone 1000 + 2000 Hz that arrives: another station's; with\n"
+    "no two-tone arriving, the other station's voice (from the harmonics of voiced speech: df to\n"
+    "a tenth of a hertz with its uncertainty, or \"Ambiguous\" with the values left open).\n"
     "\n"
     "  --csv FILE     append one line a second to FILE: UTC time, df in Hz (empty while there is\n"
-    "                 no reading), rms level, SNR in dB, verdict, and which two-tone: own (the\n"
-    "                 meter's, returned) or heard (with the meter's own tone off)\n"
+    "                 no reading), rms level, SNR in dB, verdict, and what is read: own (the\n"
+    "                 meter's two-tone, returned), heard (another's two-tone, with the meter's\n"
+    "                 own tone off) or voice (then the verdict is the voice's state: no_voice,\n"
+    "                 listening, reading or ambiguous, and df has one decimal)\n"
     "  --rig [HOST[:PORT]]\n"
     "                 the rig panel: the rig through Hamlib's rigctld (127.0.0.1:4532 unless\n"
     "                 given), and Correct RX (Alt+C) to zero-beat the receiver on the reading\n"
     "  --rig-step HZ  the rig's tuning step; corrections are whole steps (1 Hz unless given)\n"
 #if !defined(_WIN32)
+    "  --read FILE    read a recording (WAV, FLAC, Ogg; any rate and channels) instead of the\n"
+    "                 sound card, as with the own tone off, and print the --csv line for every\n"
+    "                 second of it (seconds into the file for the time), then a summary line\n"
+    "                 starting with '#'; no window. Exits 0 with a reading, 1 without one, 2\n"
+    "                 when the file cannot be read\n"
     "  --listen       with --demo: a simulated other station sends the two-tone into the link\n"
     "                 while the meter's own tone is off\n"
+    "  --voice FILE   with --demo: the simulated other station speaks FILE (a recording, as\n"
+    "                 --read takes), looped, while the meter's own tone is off\n"
     "  --demo         run on a simulated SSB link instead of the sound devices (with --rig, its\n"
     "                 receiver is tuned by the rig); the link takes:\n"
 #endif
@@ -56,8 +67,10 @@ int fail(const std::string& message) {
 int parse_meter_options(int argc, char** argv) {
     bool path_option_seen = false;
     bool rig_step_seen = false;
+    int options = 0; // each turn of the loop takes one, with its value
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
+        ++options;
         if (arg == "--help" || arg == "-h") {
             std::fputs(usage, stdout);
 #if !defined(_WIN32)
@@ -75,6 +88,20 @@ int parse_meter_options(int argc, char** argv) {
                 return fail("missing value for --csv");
             }
             continue;
+        }
+        if (arg == "--read" || arg.rfind("--read=", 0) == 0) {
+#if defined(_WIN32)
+            return fail("--read is not available in the Windows build");
+#else
+            if (arg == "--read" && i + 1 >= argc) {
+                return fail("missing value for --read");
+            }
+            meter_options.read_path = arg == "--read" ? argv[++i] : arg.substr(7);
+            if (meter_options.read_path.empty()) {
+                return fail("missing value for --read");
+            }
+            continue;
+#endif
         }
         if (arg == "--rig" || arg.rfind("--rig=", 0) == 0) {
             std::string address = arg == "--rig" ? "" : arg.substr(6);
@@ -110,6 +137,16 @@ int parse_meter_options(int argc, char** argv) {
             meter_options.listen = true;
             continue;
         }
+        if (arg == "--voice" || arg.rfind("--voice=", 0) == 0) {
+            if (arg == "--voice" && i + 1 >= argc) {
+                return fail("missing value for --voice");
+            }
+            meter_options.voice_path = arg == "--voice" ? argv[++i] : arg.substr(8);
+            if (meter_options.voice_path.empty()) {
+                return fail("missing value for --voice");
+            }
+            continue;
+        }
         if (arg == "--demo") {
             meter_options.demo = true;
             continue;
@@ -126,8 +163,15 @@ int parse_meter_options(int argc, char** argv) {
 #endif
         return fail("unknown option '" + arg + "'");
     }
-    if ((path_option_seen || meter_options.listen) && !meter_options.demo) {
+    if (!meter_options.read_path.empty() && options > 1) {
+        return fail("--read takes no other option");
+    }
+    if ((path_option_seen || meter_options.listen || !meter_options.voice_path.empty()) &&
+        !meter_options.demo) {
         return fail("the link options need --demo");
+    }
+    if (meter_options.listen && !meter_options.voice_path.empty()) {
+        return fail("the other station sends either its two-tone (--listen) or a voice (--voice)");
     }
     if (rig_step_seen && !meter_options.rig) {
         return fail("--rig-step needs --rig");

@@ -102,6 +102,7 @@ struct OutDevice final : Device, OutputFeed {
 
 struct InDevice final : Device, InputFeed {
     std::unique_ptr<InputStream> stream;
+    int sample_bytes = 1; // 2 for 16-bit samples
     bool started = false;
     int64_t heard_at = 0; // when the host last delivered
     TaskId watchdog = 0;
@@ -135,8 +136,9 @@ struct InDevice final : Device, InputFeed {
         }
     }
 
-    void record_silence(size_t n) {
-        silence_bytes.assign(n, silence_byte);
+    void record_silence(size_t samples) {
+        const size_t n = samples * size_t(sample_bytes);
+        silence_bytes.assign(n, sample_bytes == 1 ? silence_byte : 0);
         fill(silence_bytes.data(), n);
     }
 
@@ -231,13 +233,18 @@ void hook_shutdown() {
     r.shutdown_hooked = true;
 }
 
-bool supported(const WAVEFORMATEX* f) {
+// The one stream format, and for capture its 16-bit form as well: a receiver's AGC leaves speech
+// at any level, and 8 bits resolve too little of a quiet voice.
+bool supported(const WAVEFORMATEX* f, bool input) {
+    const WORD bytes = f->wBitsPerSample / 8;
     return f->wFormatTag == WAVE_FORMAT_PCM && f->nChannels == 1 &&
-           f->nSamplesPerSec == sample_rate && f->nAvgBytesPerSec == sample_rate &&
-           f->nBlockAlign == 1 && f->wBitsPerSample == 8;
+           (f->wBitsPerSample == 8 || (input && f->wBitsPerSample == 16)) &&
+           f->nSamplesPerSec == sample_rate && f->nAvgBytesPerSec == sample_rate * bytes &&
+           f->nBlockAlign == bytes;
 }
 
-MMRESULT check_open(const void* handle_out, UINT device, const WAVEFORMATEX* format, DWORD flags) {
+MMRESULT check_open(const void* handle_out, UINT device, const WAVEFORMATEX* format, DWORD flags,
+                    bool input) {
     if (!handle_out || !format) {
         return MMSYSERR_INVALPARAM;
     }
@@ -247,7 +254,7 @@ MMRESULT check_open(const void* handle_out, UINT device, const WAVEFORMATEX* for
     if (device != WAVE_MAPPER && device != 0) {
         return MMSYSERR_BADDEVICEID;
     }
-    if (!supported(format)) {
+    if (!supported(format, input)) {
         return WAVERR_BADFORMAT;
     }
     return MMSYSERR_NOERROR;
@@ -459,7 +466,7 @@ using namespace platform::wave;
 
 MMRESULT WINAPI waveOutOpen(LPHWAVEOUT handle, UINT device, LPCWAVEFORMATEX format,
                             DWORD_PTR callback, DWORD_PTR, DWORD flags) {
-    if (MMRESULT r = check_open(handle, device, format, flags)) {
+    if (MMRESULT r = check_open(handle, device, format, flags, false)) {
         return traced(r, __func__, handle, device, format, callback, flags);
     }
     auto dev = std::make_unique<OutDevice>();
@@ -509,11 +516,12 @@ MMRESULT WINAPI waveOutClose(HWAVEOUT handle) {
 
 MMRESULT WINAPI waveInOpen(LPHWAVEIN handle, UINT device, LPCWAVEFORMATEX format,
                            DWORD_PTR callback, DWORD_PTR, DWORD flags) {
-    if (MMRESULT r = check_open(handle, device, format, flags)) {
+    if (MMRESULT r = check_open(handle, device, format, flags, true)) {
         return traced(r, __func__, handle, device, format, callback, flags);
     }
     auto dev = std::make_unique<InDevice>();
-    if (MMRESULT r = current_backend()->open_input(*dev, dev->stream)) {
+    dev->sample_bytes = format->nBlockAlign;
+    if (MMRESULT r = current_backend()->open_input(*dev, dev->stream, format->wBitsPerSample)) {
         return traced(r, __func__, handle, device, format, callback, flags);
     }
     *handle = static_cast<HWAVEIN>(

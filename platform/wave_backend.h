@@ -75,7 +75,10 @@ class Backend {
     // The default device. An error (MMSYSERR_BADDEVICEID when there is none) when the stream
     // could not be made. The feed outlives the stream.
     virtual MMRESULT open_output(OutputFeed& feed, std::unique_ptr<OutputStream>& stream) = 0;
-    virtual MMRESULT open_input(InputFeed& feed, std::unique_ptr<InputStream>& stream) = 0;
+    // An input delivers samples of `bits` (8: unsigned about silence_byte; 16: signed
+    // little-endian, as WAVE_FORMAT_PCM has them).
+    virtual MMRESULT open_input(InputFeed& feed, std::unique_ptr<InputStream>& stream,
+                                int bits) = 0;
 };
 
 // Chooses the backend for devices opened from now on (null: back to the default, the host's
@@ -93,7 +96,7 @@ int open_device_count();
 // until its host delivers again, so a stalled input never leaves stale bytes on view.
 inline constexpr int64_t input_stall_us = 300'000;
 
-// Calls `on_bytes(n)` with the bytes due at the nominal rate since start(), every period of the
+// Calls `on_bytes(n)` with the samples due at the nominal rate since start(), every period of the
 // platform clock. Real time in the program, virtual time in tests.
 class Pacer {
   public:

@@ -237,9 +237,9 @@ class Connection {
         pending_ = op;
     }
 
-    // A mono stream in the wire format, named for the user.
-    pa_stream* new_stream(pa_context* context) const {
-        const pa_sample_spec spec{wire_format, sample_rate, 1};
+    // A mono stream in the wire format (or another), named for the user.
+    pa_stream* new_stream(pa_context* context, pa_sample_format_t format = wire_format) const {
+        const pa_sample_spec spec{format, sample_rate, 1};
         pa_channel_map map;
         pa_channel_map_init_mono(&map);
         return pa_stream_new(context, name_, &spec, &map);
@@ -486,9 +486,9 @@ struct InputLink {
 
 class PulseInput final : public InputStream, public Connection {
   public:
-    PulseInput(std::shared_ptr<Loop> loop, InputFeed& feed)
+    PulseInput(std::shared_ptr<Loop> loop, InputFeed& feed, int bits)
         : Connection(std::move(loop), input_stream_name), link_(std::make_shared<InputLink>(&feed)),
-          retry_(*loop_, [this] { connect(); }) {}
+          sample_bytes_(bits == 16 ? 2 : 1), retry_(*loop_, [this] { connect(); }) {}
 
     ~PulseInput() override {
         link_->feed = nullptr;
@@ -518,7 +518,8 @@ class PulseInput final : public InputStream, public Connection {
 
   private:
     pa_stream* make_stream(pa_context* context) override {
-        pa_stream* stream = new_stream(context);
+        // 16-bit capture takes the server's samples as they are.
+        pa_stream* stream = new_stream(context, sample_bytes_ == 2 ? PA_SAMPLE_S16LE : wire_format);
         if (!stream) {
             return nullptr;
         }
@@ -549,7 +550,12 @@ class PulseInput final : public InputStream, public Connection {
             std::lock_guard hold(self->link_->mutex);
             auto& bytes = self->link_->bytes;
             const size_t samples = n / wire_frame;
-            if (data) {
+            if (self->sample_bytes_ == 2 && data) {
+                const auto* from = static_cast<const uint8_t*>(data);
+                bytes.insert(bytes.end(), from, from + samples * 2);
+            } else if (self->sample_bytes_ == 2) {
+                bytes.insert(bytes.end(), samples * 2, 0); // a hole
+            } else if (data) {
                 const auto* from = static_cast<const int16_t*>(data);
                 std::transform(from, from + samples, std::back_inserter(bytes), narrow);
             } else {
@@ -558,7 +564,7 @@ class PulseInput final : public InputStream, public Connection {
             // The server hands over smaller pieces than asked for; waking the user-interface
             // thread once per fragment's worth halves its wake-ups and repaints sent to the
             // display.
-            if (!self->link_->posted && bytes.size() >= hand_over_bytes) {
+            if (!self->link_->posted && bytes.size() >= hand_over_bytes * self->sample_bytes_) {
                 self->link_->posted = true;
                 post = true;
             }
@@ -582,6 +588,7 @@ class PulseInput final : public InputStream, public Connection {
     }
 
     std::shared_ptr<InputLink> link_;
+    size_t sample_bytes_;
     bool running_ = false;
     Timer retry_;
 };
@@ -591,8 +598,8 @@ class PulseBackend final : public Backend {
     MMRESULT open_output(OutputFeed& feed, std::unique_ptr<OutputStream>& stream) override {
         return open<PulseOutput>(feed, stream);
     }
-    MMRESULT open_input(InputFeed& feed, std::unique_ptr<InputStream>& stream) override {
-        return open<PulseInput>(feed, stream);
+    MMRESULT open_input(InputFeed& feed, std::unique_ptr<InputStream>& stream, int bits) override {
+        return open<PulseInput>(feed, stream, bits);
     }
 
   private:
@@ -605,13 +612,13 @@ class PulseBackend final : public Backend {
     }
 
     // The stream is handed over only once the server has it ready.
-    template <class Stream, class Feed, class Base>
-    MMRESULT open(Feed& feed, std::unique_ptr<Base>& stream) {
+    template <class Stream, class Feed, class Base, class... Args>
+    MMRESULT open(Feed& feed, std::unique_ptr<Base>& stream, Args... args) {
         auto loop = running_loop();
         if (!loop) {
             return MMSYSERR_NODRIVER;
         }
-        auto made = std::make_unique<Stream>(loop, feed);
+        auto made = std::make_unique<Stream>(loop, feed, args...);
         MMRESULT r;
         {
             Locked lock(*loop);

@@ -118,23 +118,41 @@ void Link::clear_agc() {
     agc_gain_ = 1.0;
 }
 
+template <class Emit> void Link::take(double x, Emit emit) {
+    double y = shift(x);
+    if (settings_.band_limit) {
+        y = band(y);
+    }
+    // The clock's history follows the signal even while the clocks agree, so a difference
+    // switched on later starts from what was really played.
+    clock_.push(y);
+    if (!clock_on_) {
+        emit(to_input(y));
+        return;
+    }
+    while (clock_.next(y)) {
+        emit(to_input(y));
+    }
+}
+
 void Link::process(const uint8_t* played, size_t n, std::vector<uint8_t>& captured) {
     for (size_t i = 0; i < n; ++i) {
-        double y = shift(double(played[i]) - silence);
-        if (settings_.band_limit) {
-            y = band(y);
-        }
-        // The clock's history follows the signal even while the clocks agree, so a difference
-        // switched on later starts from what was really played.
-        clock_.push(y);
-        if (!clock_on_) {
-            captured.push_back(to_input(y));
-            continue;
-        }
-        while (clock_.next(y)) {
-            captured.push_back(to_input(y));
-        }
+        take(double(played[i]) - silence, [&](double y) { captured.push_back(to_8_bits(y)); });
     }
+}
+
+void Link::process(const double* played, size_t n, std::vector<double>& captured) {
+    for (size_t i = 0; i < n; ++i) {
+        take(played[i], [&](double y) { captured.push_back(y); });
+    }
+}
+
+uint8_t Link::to_8_bits(double y) {
+    return static_cast<uint8_t>(std::clamp(std::lround(y) + long(silence), 0L, 255L));
+}
+
+int16_t Link::to_16_bits(double y) {
+    return static_cast<int16_t>(std::clamp(std::lround(y * 256.0), -32768L, 32767L));
 }
 
 double Link::shift(double x) {
@@ -177,7 +195,7 @@ double Link::agc(double x) {
     return x * agc_gain_;
 }
 
-uint8_t Link::to_input(double y) {
+double Link::to_input(double y) {
     if (settings_.agc) {
         y = agc(y);
     }
@@ -185,7 +203,7 @@ uint8_t Link::to_input(double y) {
     if (settings_.noise_rms > 0.0) {
         y += settings_.noise_rms * gauss_(rng_);
     }
-    return static_cast<uint8_t>(std::clamp(std::lround(y) + long(silence), 0L, 255L));
+    return y;
 }
 
 } // namespace radio_path

@@ -41,6 +41,11 @@ class Link {
     // what the input records (u8, on its own clock) from them. Allocates only when `captured`
     // grows.
     void process(const uint8_t* played, size_t n, std::vector<uint8_t>& captured);
+    // The same for samples in 8-bit steps about the middle, and before the input's rounding:
+    // a 16-bit input, or a source finer than 8 bits, takes these.
+    void process(const double* played, size_t n, std::vector<double>& captured);
+    static uint8_t to_8_bits(double y);  // rounded and clipped as an 8-bit input does
+    static int16_t to_16_bits(double y); // the same for a 16-bit input: 256 steps to one of 8 bits
 
     // Samples the link delays by at df = 0 with the other settings at their defaults. A clock
     // difference adds ClockResampler::delay; the band limit adds its own group delay, which
@@ -65,7 +70,8 @@ class Link {
     double shift(double x);
     double band(double x);
     double agc(double x);
-    uint8_t to_input(double y);
+    double to_input(double y);
+    template <class Emit> void take(double x, Emit emit);
     void clear_band();
     void clear_agc();
 

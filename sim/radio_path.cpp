@@ -52,8 +52,10 @@ std::shared_ptr<RadioPath> RadioPath::create() {
     return std::shared_ptr<RadioPath>(new RadioPath());
 }
 
-RadioPath::RadioPath() : line_(line_mask + 1, silence_byte), pacer_([this](size_t n) { tick(n); }) {
-    captured_.reserve(1024); // a tick's worth and more: nothing grows while it runs
+RadioPath::RadioPath() : line_(line_mask + 1, 0.0), pacer_([this](size_t n) { tick(n); }) {
+    // A tick's worth and more: nothing grows while it runs.
+    captured_.reserve(1024);
+    input_bytes_.reserve(2048);
 }
 
 RadioPath::~RadioPath() {
@@ -83,6 +85,10 @@ void RadioPath::set_input_absent(bool absent) {
 }
 void RadioPath::set_station(bool on) {
     station_ = on;
+}
+void RadioPath::set_station_voice(std::vector<double> samples) {
+    station_voice_ = std::move(samples);
+    station_voice_at_ = 0;
 }
 void RadioPath::set_recording(bool on) {
     recording_ = on;
@@ -146,7 +152,7 @@ MMRESULT RadioPath::open_output(OutputFeed& feed, std::unique_ptr<OutputStream>&
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT RadioPath::open_input(InputFeed& feed, std::unique_ptr<InputStream>& stream) {
+MMRESULT RadioPath::open_input(InputFeed& feed, std::unique_ptr<InputStream>& stream, int bits) {
     if (input_absent_ || dead_) {
         return MMSYSERR_BADDEVICEID;
     }
@@ -155,6 +161,7 @@ MMRESULT RadioPath::open_input(InputFeed& feed, std::unique_ptr<InputStream>& st
     }
     input_ = &feed;
     input_started_ = false;
+    input_bits_ = bits;
     stream = std::make_unique<SimInput>(shared_from_this(), feed);
     update_clock();
     return MMSYSERR_NOERROR;
@@ -190,7 +197,7 @@ void RadioPath::update_clock() {
 }
 
 void RadioPath::clear_line() {
-    std::fill(line_.begin(), line_.end(), silence_byte);
+    std::fill(line_.begin(), line_.end(), 0.0);
     link_.reset();
 }
 
@@ -214,22 +221,40 @@ void RadioPath::tick(size_t n) {
     if (playing_) {
         underrun_ += n - got;
     }
-    if (station_ && got < n) {
+    const bool voice = station_ && !station_voice_.empty();
+    if (station_ && !voice && got < n) {
         dsp::synthesize(block_.data() + got, n - got, dsp::base_frequency_hz, station_phase_);
     } else {
         std::fill(block_.begin() + long(got), block_.end(), silence_byte);
     }
-    for (uint8_t& b : block_) {
-        line_[line_pos_ & line_mask] = b;
-        b = line_[(line_pos_ - uint32_t(delay_)) & line_mask];
+    sent_.resize(n);
+    for (size_t i = 0; i < n; ++i) {
+        double x = double(block_[i]) - silence_byte;
+        if (voice && i >= got) {
+            x = station_voice_[station_voice_at_];
+            station_voice_at_ = (station_voice_at_ + 1) % station_voice_.size();
+        }
+        line_[line_pos_ & line_mask] = x;
+        sent_[i] = line_[(line_pos_ - uint32_t(delay_)) & line_mask];
         ++line_pos_;
     }
     captured_.clear();
-    link_.process(block_.data(), n, captured_);
-    if (input_ && input_started_) {
-        delivered_ += captured_.size();
-        input_->deliver(captured_.data(), captured_.size());
+    link_.process(sent_.data(), n, captured_);
+    if (!input_ || !input_started_) {
+        return;
     }
+    input_bytes_.clear();
+    for (double y : captured_) {
+        if (input_bits_ == 16) {
+            const auto s = static_cast<uint16_t>(Link::to_16_bits(y));
+            input_bytes_.push_back(static_cast<uint8_t>(s & 0xFF)); // little-endian, as PCM is
+            input_bytes_.push_back(static_cast<uint8_t>(s >> 8));
+        } else {
+            input_bytes_.push_back(Link::to_8_bits(y));
+        }
+    }
+    delivered_ += input_bytes_.size();
+    input_->deliver(input_bytes_.data(), input_bytes_.size());
 }
 
 } // namespace radio_path

@@ -39,6 +39,9 @@ class RadioPath final : public platform::wave::Backend,
     // Another station on the air: its two-tone goes into the link whenever the output plays
     // nothing (the own transmitter, while it sends, is all the receiver hears).
     void set_station(bool on);
+    // What the other station sends instead of its two-tone, looped: a recording in 8-bit steps
+    // about the middle (empty: the two-tone again).
+    void set_station_voice(std::vector<double> samples);
 
     // Samples from a byte leaving the output queue to the same byte reaching the input, with
     // the clocks agreeing and no band limit (its delay depends on the frequency).
@@ -54,8 +57,9 @@ class RadioPath final : public platform::wave::Backend,
 
     MMRESULT open_output(platform::wave::OutputFeed& feed,
                          std::unique_ptr<platform::wave::OutputStream>& stream) override;
+    // 8 or 16 bits: the link's output rounded as an input of that width rounds it.
     MMRESULT open_input(platform::wave::InputFeed& feed,
-                        std::unique_ptr<platform::wave::InputStream>& stream) override;
+                        std::unique_ptr<platform::wave::InputStream>& stream, int bits) override;
 
     // Used by the streams.
     void detach(platform::wave::OutputFeed* feed);
@@ -80,6 +84,8 @@ class RadioPath final : public platform::wave::Backend,
     bool recording_ = true;
     bool station_ = false;
     double station_phase_ = 0.0;
+    std::vector<double> station_voice_;
+    size_t station_voice_at_ = 0;
     platform::TaskId death_ = 0;
 
     platform::wave::OutputFeed* output_ = nullptr;
@@ -87,11 +93,15 @@ class RadioPath final : public platform::wave::Backend,
     bool playing_ = false;
     uint64_t taken_ = 0; // bytes taken from the output since it opened or was reset
     bool input_started_ = false;
+    int input_bits_ = 8;
 
-    std::vector<uint8_t> line_; // delay line, a ring of max_delay + 1
+    std::vector<double>
+        line_; // delay line in 8-bit steps about the middle, a ring of max_delay + 1
     uint32_t line_pos_ = 0;
     Link link_;
-    std::vector<uint8_t> captured_; // what the link made of one tick
+    std::vector<double> sent_;     // what goes on the air in one tick
+    std::vector<double> captured_; // what the link made of it
+    std::vector<uint8_t> input_bytes_;
 
     std::vector<uint8_t> played_;
     std::vector<uint8_t> block_;

@@ -35,4 +35,13 @@ inline WAVEFORMATEX stream_format() {
     return f;
 }
 
+// The meter's capture: the same at 16 bits.
+inline WAVEFORMATEX capture_format_16() {
+    WAVEFORMATEX f = stream_format();
+    f.nAvgBytesPerSec = 2 * 11025;
+    f.nBlockAlign = 2;
+    f.wBitsPerSample = 16;
+    return f;
+}
+
 } // namespace conformance

@@ -141,6 +141,10 @@ TEST_F(Win32WaveHeaders, CaptureFlagsThroughPrepareAddResetAndUnprepare) {
     }
     EXPECT_EQ(waveInClose(in), MMSYSERR_NOERROR);
     EXPECT_EQ(waveInClose(in), MMSYSERR_INVALHANDLE);
+    // The meter captures 16 bits.
+    const WAVEFORMATEX wide = c::capture_format_16();
+    ASSERT_EQ(waveInOpen(&in, WAVE_MAPPER, &wide, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveInClose(in), MMSYSERR_NOERROR);
 }
 
 } // namespace

@@ -31,6 +31,12 @@ e2e_test(e2e_pipewire_meter bash ${e2e_dir}/e2e_meter.sh linux-pipewire
          $<TARGET_FILE:tavrene-meter> ${CMAKE_BINARY_DIR}/tests/tools ${e2e_artifacts}
          ${e2e_work}/pipewire_meter)
 set_tests_properties(e2e_meter e2e_pipewire_meter PROPERTIES RUN_SERIAL TRUE)
+# tavrene-meter --read: shifted speech read without a display or sound server, and the files it
+# cannot read; then the voice readings of the shifted copies, which need the voice estimator.
+e2e_test(e2e_meter_read bash ${e2e_dir}/e2e_meter_read.sh $<TARGET_FILE:tavrene-meter>
+         $<TARGET_FILE:ssb_shift> ${e2e_work}/meter_read)
+e2e_test(e2e_meter_read_voice bash ${e2e_dir}/e2e_meter_read.sh $<TARGET_FILE:tavrene-meter>
+         $<TARGET_FILE:ssb_shift> ${e2e_work}/meter_read_voice readings)
 e2e_test(e2e_linux_no_display bash ${e2e_dir}/e2e_no_display.sh $<TARGET_FILE:tavrene>)
 e2e_test(e2e_linux_display_lost bash ${e2e_dir}/e2e_display_lost.sh $<TARGET_FILE:tavrene>
          ${CMAKE_BINARY_DIR}/tests/tools ${e2e_work}/linux_display_lost)

@@ -39,7 +39,9 @@ CASES=(
 HEADER=time_utc,df_hz,rms,snr_db,verdict,source
 # A line of an earlier run: the log is appended to, its columns named once.
 EARLIER_LINE=2001-02-03T04:05:06Z,,0.0,,no_signal,heard
-LINE_RE='^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z,(-?[0-9]+\.[0-9]{4})?,[0-9]+\.[0-9],(-?[0-9]+\.[0-9])?,(no_signal|level_too_low|clipping|good),(own|heard)$'
+# With nothing arriving the meter reads the voice: no_voice.
+NOTHING_RE=',,.*,(no_signal,(own|heard)|no_voice,voice)$'
+LINE_RE='^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z,(-?[0-9]+\.[0-9]{1,4})?,[0-9]+\.[0-9],(-?[0-9]+\.[0-9])?,((no_signal|level_too_low|clipping|good),(own|heard)|(no_voice|listening|reading|ambiguous),voice)$'
 
 if [ "$HOST" = linux-pipewire ]; then
     e2e_start_pipewire
@@ -133,7 +135,7 @@ run_case() {
         sleep 4.5
         e2e_gone "$APP" && e2e_fail "$name: the meter ended with the server"
         from=$(date -u -d "@$((killed_at + 2))" +%Y-%m-%dT%H:%M:%SZ)
-        csv_lines_after "$csv" "$from" | grep -Ev ',,.*,no_signal,(own|heard)$' &&
+        csv_lines_after "$csv" "$from" | grep -Ev "$NOTHING_RE" &&
             e2e_fail "$name: the log has readings after the server died"
     else
         # Steady from 2 s after the first reading, and never earlier than 3 s after On.
@@ -147,7 +149,7 @@ run_case() {
         grep -Fxq "$HEADER" <<<"$lines" && e2e_fail "$name: the columns named again in the log"
         grep -Evq "$LINE_RE" <<<"$lines" && e2e_fail "$name: malformed log lines: $(grep -Ev "$LINE_RE" <<<"$lines")"
         # Before On nothing came back: no reading.
-        head -n 1 <<<"$lines" | grep -q ',,.*,no_signal,heard$' || e2e_fail "$name: a reading before On: $(head -n 1 <<<"$lines")"
+        head -n 1 <<<"$lines" | grep -Eq "$NOTHING_RE" || e2e_fail "$name: a reading before On: $(head -n 1 <<<"$lines")"
         csv_lines_after "$csv" "$from" | awk -F, -v e="$expect" -v source="$source" '
             $6 != source { bad = 1 }
             e == "zero" && !($2 != "" && $2 * $2 < 0.005 ^ 2 && $5 == "good") { bad = 1 }

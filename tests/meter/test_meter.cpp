@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // tavrene-meter in process, on the simulated link: the reading of a two-tone heard with the own
-// tone off, the drift plot's span, and the rig panel against rigctld and against daemons that
-// fail it.
+// tone off, what the window and the log say of each kind of reading, the drift plot's span, and
+// the rig panel against rigctld and against daemons that fail it.
 #include "meter/meter.h"
 #include "tests/app/app_fixture.h"
 
@@ -68,7 +68,8 @@ TEST_F(MeterTest, ReadsAHeardTwoToneWithTheOwnOffAndForgetsTheOwnAfterOff) {
     EXPECT_EQ(run([&](HWND dialog) {
                   EXPECT_TRUE(run_until([] { return reading_near(2.5, 0.005); }, 5000));
                   EXPECT_EQ(reading_source(), ReadingSource::heard);
-                  run_for_ms(600);
+                  EXPECT_TRUE(run_until([] { return meter_shown_reading().good; }, 5000));
+                  EXPECT_NEAR(meter_shown_reading().df_hz, 2.5, 0.005);
                   EXPECT_EQ(text(dialog, source_text_id), "Heard tone");
 
                   press_and_wait(dialog, "Off");
@@ -87,6 +88,10 @@ TEST_F(MeterTest, ReadsAHeardTwoToneWithTheOwnOffAndForgetsTheOwnAfterOff) {
                       ASSERT_FALSE(meter_reading().has_df)
                           << "a reading " << i * 100 << " ms after Off";
                   }
+                  // Nothing arrives: the voice is read, and there is none.
+                  EXPECT_EQ(text(dialog, source_text_id), "Heard voice");
+                  EXPECT_FALSE(meter_shown_reading().has_df);
+                  EXPECT_EQ(text(dialog, verdict_text_id), "No voice");
                   // It comes back and is read afresh.
                   path->set_df(-1.25);
                   path->set_station(true);
@@ -171,23 +176,34 @@ TEST_F(MeterTest, ReadoutDrawsTheReadingInSevenSegmentFigures) {
 }
 
 // The log's first line decides how it is carried on: a new file gets the columns, an earlier
-// version's log its own five, and a file that is not a meter's log is left alone.
+// version's log its own five (a voice line there is the two-tone's), and a file that is not a
+// meter's log is left alone.
 TEST(MeterLog, KeepsEachFileInItsOwnColumns) {
     const std::string dir = ::testing::TempDir();
+    using S = ReadingSource;
+    using V = dsp::VoiceState;
     struct Case {
         const char* name;
         const char* before; // nullptr: no such file
-        const char* after;  // the file after one line of a heard reading of +0.5 Hz
-        const char* error;  // part of the message when refused
+        S source;
+        V voice;           // the voice's state, at +13.74 Hz beside a two-tone's +0.5 Hz
+        const char* after; // the file after one line
+        const char* error; // part of the message when refused
     } const cases[] = {
-        {"new.csv", nullptr,
+        {"new.csv", nullptr, S::heard, V::reading,
          "time_utc,df_hz,rms,snr_db,verdict,source\nT,0.5000,63.0,40.0,good,heard\n", ""},
-        {"own.csv", "time_utc,df_hz,rms,snr_db,verdict,source\n",
-         "time_utc,df_hz,rms,snr_db,verdict,source\nT,0.5000,63.0,40.0,good,heard\n", ""},
-        {"older.csv", "time_utc,df_hz,rms,snr_db,verdict\r\nT,,0.0,,no_signal\r\n",
+        {"own.csv", "time_utc,df_hz,rms,snr_db,verdict,source\n", S::own, V::no_voice,
+         "time_utc,df_hz,rms,snr_db,verdict,source\nT,0.5000,63.0,40.0,good,own\n", ""},
+        {"voice.csv", nullptr, S::voice, V::reading,
+         "time_utc,df_hz,rms,snr_db,verdict,source\nT,13.7,63.0,,reading,voice\n", ""},
+        {"ambiguous.csv", nullptr, S::voice, V::ambiguous,
+         "time_utc,df_hz,rms,snr_db,verdict,source\nT,,63.0,,ambiguous,voice\n", ""},
+        {"older.csv", "time_utc,df_hz,rms,snr_db,verdict\r\nT,,0.0,,no_signal\r\n", S::voice,
+         V::reading,
          "time_utc,df_hz,rms,snr_db,verdict\r\nT,,0.0,,no_signal\r\nT,0.5000,63.0,40.0,good\n", ""},
-        {"notes.txt", "my notes\n", "my notes\n", "its first line is not the meter's columns"},
-        {"missing/x.csv", nullptr, nullptr, "Cannot open the log file"},
+        {"notes.txt", "my notes\n", S::heard, V::no_voice, "my notes\n",
+         "its first line is not the meter's columns"},
+        {"missing/x.csv", nullptr, S::heard, V::no_voice, nullptr, "Cannot open the log file"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -204,8 +220,9 @@ TEST(MeterLog, KeepsEachFileInItsOwnColumns) {
         const bool opened = csv_open(file, error);
         EXPECT_EQ(opened, *c.error == '\0') << error;
         EXPECT_NE(error.find(c.error), std::string::npos) << error;
+        const dsp::VoiceReading voice{.state = c.voice, .df_hz = 13.74, .uncertainty_hz = 0.6};
         if (opened) {
-            EXPECT_TRUE(csv_append(reading, ReadingSource::heard, error)) << error;
+            EXPECT_TRUE(csv_append(reading, voice, c.source, error)) << error;
         }
         csv_close();
         std::ifstream in(file, std::ios::binary);
@@ -216,6 +233,76 @@ TEST(MeterLog, KeepsEachFileInItsOwnColumns) {
         }
         EXPECT_EQ(text, c.after ? c.after : "");
     }
+}
+
+// What the window says of each kind of reading, given it: the readout holds figures only, the
+// verdict text and the message line the words (above the log's failure). The capture is stopped
+// first, so that no reading of the link replaces the one given.
+TEST_F(MeterTest, ShowsEachKindOfReadingInFiguresAndWords) {
+    meter_options.csv_path = "/nonexistent/dir/x.csv";
+    const std::string log = "Cannot open the log file /nonexistent/dir/x.csv: No such file or "
+                            "directory";
+    using enum dsp::VoiceState;
+    using enum ReadingSource;
+    const auto said = [](dsp::VoiceState s, double df, double sd, const std::vector<double>& open) {
+        dsp::VoiceReading v{.state = s, .df_hz = df, .uncertainty_hz = sd};
+        for (double hz : open) {
+            v.candidates_hz[v.candidate_count++] = hz;
+        }
+        return v;
+    };
+    const dsp::DfReading good{.has_df = true, .df_hz = 2.5, .verdict = dsp::Verdict::good};
+    struct Case {
+        ReadingSource source;
+        dsp::VoiceReading voice;
+        const char *readout, *label, *verdict, *message;
+    } const cases[] = {
+        {voice, said(reading, 13.74, 0.61, {}), "+13.7", "Heard voice", "Reading",
+         "+13.7 Hz +- 0.6"},
+        {voice, said(reading, -0.04, 0.3, {}), "0.0", "Heard voice", "Reading", "0.0 Hz +- 0.3"},
+        {voice, said(listening, 0, 0, {}), "-", "Heard voice", "Listening...", ""},
+        {voice, said(ambiguous, 0, 0, {12.4, -107.6}), "-", "Heard voice", "Ambiguous",
+         "Ambiguous: +12.4 or -107.6 Hz"},
+        {voice, said(no_voice, 0, 0, {}), "-", "Heard voice", "No voice", ""},
+        {heard, said(reading, 9, 0, {}), "+2.500", "Heard tone", "Good", ""},
+        {own, said(no_voice, 0, 0, {}), "+2.500", "Own tone", "Good", ""},
+    };
+    EXPECT_EQ(run([&](HWND dialog) {
+                  EXPECT_EQ(text(dialog, drift_top_text_id), "+0.01 Hz");
+                  run_for_ms(300); // the capture has opened and runs
+                  meter_capture_reset();
+                  run_for_ms(100);
+                  for (const Case& c : cases) {
+                      SCOPED_TRACE(c.readout + std::string(" ") + c.verdict);
+                      display_reading(dialog, good, c.voice, c.source);
+                      EXPECT_EQ(text(dialog, source_text_id), c.label);
+                      EXPECT_EQ(text(dialog, verdict_text_id), c.verdict);
+                      EXPECT_EQ(text(dialog, message_text_id),
+                                *c.message ? c.message + ("\n" + log) : log);
+                      run_for_ms(50);
+                      EXPECT_EQ(readout_on_pane(dialog), c.readout);
+                  }
+                  // The voice's reading went on the drift plot too, whose scale is in hertz.
+                  display_tick(dialog);
+                  EXPECT_EQ(text(dialog, drift_top_text_id), "+20 Hz");
+                  // A steady reading is a level trace: its newest column holds a point.
+                  for (int i = 0; i < 2; ++i) {
+                      display_reading(dialog, good, {}, own);
+                      display_tick(dialog);
+                  }
+                  run_for_ms(50);
+                  HWND drift = nullptr;
+                  for (HWND w : platform::testing::child_windows(dialog))
+                      drift = platform::testing::class_name(w) == "MeterDrift" ? w : drift;
+                  const platform::raster::Surface& s = *platform::testing::window_pixels(drift);
+                  int lit = 0;
+                  for (int y = 0; y < s.height; ++y)
+                      lit +=
+                          platform::raster::to_colorref(s.at(s.width - 2, y)) == RGB(255, 255, 100);
+                  EXPECT_GT(lit, 0) << "a steady reading left no trace";
+                  platform::testing::close_box(dialog);
+              }),
+              0);
 }
 
 // The span follows the session's length in half-second ticks, not the audio: ticked directly.

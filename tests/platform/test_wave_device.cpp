@@ -49,6 +49,9 @@ TEST_F(WaveDevice, OpenRejectsBadArgumentsAndPostsNothing) {
         EXPECT_EQ(waveInOpen(&in, WAVE_MAPPER, &g, cb, 0, CALLBACK_WINDOW), WAVERR_BADFORMAT);
     }
 
+    // 16 bits are for capture only.
+    WAVEFORMATEX wide = conformance::capture_format_16();
+    EXPECT_EQ(waveOutOpen(&out, WAVE_MAPPER, &wide, cb, 0, CALLBACK_WINDOW), WAVERR_BADFORMAT);
     path->set_output_absent(true);
     path->set_input_absent(true);
     EXPECT_EQ(waveOutOpen(&out, WAVE_MAPPER, &f, cb, 0, CALLBACK_WINDOW), MMSYSERR_BADDEVICEID);

@@ -187,6 +187,27 @@ TEST_F(Loopback, AnOffsetMovesEveryComponentByDfAsSsbDoes) {
     }
 }
 
+// The other station speaks its recording, looped, while nothing is played; a 16-bit input takes
+// it to a 256th of an 8-bit step, little-endian.
+TEST_F(Loopback, TheOtherStationSpeaksItsRecordingLooped) {
+    std::vector<double> voice(1000);
+    for (size_t i = 0; i < voice.size(); ++i)
+        voice[i] = 90.0 * std::sin(0.05 * double(i)) + 0.3;
+    path->set_station_voice(voice);
+    path->set_station(true);
+    HWAVEIN in = open_in(conformance::capture_format_16());
+    Block block(2 * 3000);
+    waveInPrepareHeader(in, &block.header, header_size);
+    waveInAddBuffer(in, &block.header, header_size);
+    waveInStart(in);
+    ASSERT_TRUE(wait_for(MM_WIM_DATA, 1));
+    const size_t d = radio_path::Link::group_delay;
+    for (size_t i = d; i < 3000; ++i)
+        ASSERT_EQ(int16_t(block.bytes[2 * i] | block.bytes[2 * i + 1] << 8),
+                  std::lround(256.0 * voice[(i - d) % voice.size()]))
+            << i;
+}
+
 TEST_F(Loopback, GainScalesAndNoiseAddsItsRms) {
     path->set_gain(0.5);
     begin(two_tone(50.0));

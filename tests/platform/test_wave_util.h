@@ -108,8 +108,7 @@ class WaveTest : public ::testing::Test {
         return h;
     }
 
-    HWAVEIN open_in() {
-        WAVEFORMATEX f = stream_format();
+    HWAVEIN open_in(const WAVEFORMATEX& f = stream_format()) {
         HWAVEIN h = nullptr;
         EXPECT_EQ(waveInOpen(&h, WAVE_MAPPER, &f, reinterpret_cast<DWORD_PTR>(window), 0,
                              CALLBACK_WINDOW),
