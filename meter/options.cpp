@@ -21,7 +21,7 @@ radio_path::PathOptions meter_path_options;
 namespace {
 
 const char usage[] =
-    "Usage: tavrene-meter [--csv FILE] [--rig [HOST[:PORT]] [--rig-step HZ]]"
+    "Usage: tavrene-meter [--csv FILE] [--rig [HOST[:PORT]] [--rig-step HZ] [--rig-correct rit|vfo]]"
 #if !defined(_WIN32)
     " [--demo [--listen] [--df HZ] ...]"
 #endif
@@ -36,8 +36,14 @@ const char usage[] =
     "                 meter's, returned) or heard (with the meter's own tone off)\n"
     "  --rig [HOST[:PORT]]\n"
     "                 the rig panel: the rig through Hamlib's rigctld (127.0.0.1:4532 unless\n"
-    "                 given), and Correct RX (Alt+C) to zero-beat the receiver on the reading\n"
+    "                 given), Correct RX (Alt+C) to zero-beat the receiver on the reading, and\n"
+    "                 Track (Alt+T) to correct by itself, at most every 5 s, standing back 10 s\n"
+    "                 whenever the dial is turned by hand\n"
     "  --rig-step HZ  the rig's tuning step; corrections are whole steps (1 Hz unless given)\n"
+    "  --rig-correct rit|vfo\n"
+    "                 what a correction moves: rit (the default) the receiver's RIT when the rig\n"
+    "                 has one, else the VFO; vfo the VFO itself, so that the transmitter follows\n"
+    "                 and the operator sends where the other station is\n"
 #if !defined(_WIN32)
     "  --listen       with --demo: a simulated other station sends the two-tone into the link\n"
     "                 while the meter's own tone is off\n"
@@ -56,6 +62,7 @@ int fail(const std::string& message) {
 int parse_meter_options(int argc, char** argv) {
     bool path_option_seen = false;
     bool rig_step_seen = false;
+    bool rig_correct_seen = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -105,6 +112,18 @@ int parse_meter_options(int argc, char** argv) {
             rig_step_seen = true;
             continue;
         }
+        if (arg == "--rig-correct" || arg.rfind("--rig-correct=", 0) == 0) {
+            if (arg == "--rig-correct" && i + 1 >= argc) {
+                return fail("missing value for --rig-correct");
+            }
+            const std::string value = arg == "--rig-correct" ? argv[++i] : arg.substr(14);
+            if (value != "rit" && value != "vfo") {
+                return fail("--rig-correct takes rit or vfo, not '" + value + "'");
+            }
+            meter_options.rig_vfo = value == "vfo";
+            rig_correct_seen = true;
+            continue;
+        }
 #if !defined(_WIN32)
         if (arg == "--listen") {
             meter_options.listen = true;
@@ -131,6 +150,9 @@ int parse_meter_options(int argc, char** argv) {
     }
     if (rig_step_seen && !meter_options.rig) {
         return fail("--rig-step needs --rig");
+    }
+    if (rig_correct_seen && !meter_options.rig) {
+        return fail("--rig-correct needs --rig");
     }
     return -1;
 }
