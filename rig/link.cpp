@@ -165,14 +165,17 @@ bool Link::wait_for(intptr_t socket, bool for_writing, Clock::time_point deadlin
             return false;
         }
         const long slice = std::min<long>(static_cast<long>(left.count()), stop_check_ms * 1000L);
-        fd_set set;
+        fd_set set, failed;
         FD_ZERO(&set);
         FD_SET(s, &set);
+        // Winsock reports a connection refused in the exception set, not as writable.
+        FD_ZERO(&failed);
+        FD_SET(s, &failed);
         timeval tv{};
         tv.tv_sec = slice / 1'000'000;
         tv.tv_usec = slice % 1'000'000;
         const int n = select(static_cast<int>(s) + 1, for_writing ? nullptr : &set,
-                             for_writing ? &set : nullptr, nullptr, &tv);
+                             for_writing ? &set : nullptr, for_writing ? &failed : nullptr, &tv);
         if (n != 0) {
             return n > 0;
         }
@@ -238,16 +241,17 @@ std::string Link::ensure_connected() {
     if (!start_sockets()) {
         return "no network (Winsock did not start)";
     }
-    // The lookup and the connection share one bound.
-    const Clock::time_point deadline =
-        Clock::now() + std::chrono::milliseconds(exchange_timeout_ms);
     addrinfo* found = nullptr;
-    if (std::string why = resolve(found, deadline); !why.empty()) {
+    if (std::string why =
+            resolve(found, Clock::now() + std::chrono::milliseconds(exchange_timeout_ms));
+        !why.empty()) {
         if (found != nullptr) {
             freeaddrinfo(found);
         }
         return why;
     }
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::milliseconds(exchange_timeout_ms);
     // The panel names the address: these say only what happened there.
     std::string why = "no rigctld listening";
     for (addrinfo* a = found; a != nullptr && socket_ == -1; a = a->ai_next) {

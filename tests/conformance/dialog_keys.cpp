@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The keyboard in a dialog, against the real dialog manager as much as against platform/'s: what
 // Esc, Return, Tab, Space and Alt+F4 send to the dialog procedure of the program's own template
-// (one push button, the only tab stop, and no default push button), and when.
+// (one push button, the only tab stop, and no default push button), and when; and what a check
+// box and mnemonics do in the tests' own dialog (a push button, then an automatic check box).
 #include "tests/conformance/conformance.h"
 
 #include <gtest/gtest.h>
@@ -14,7 +15,8 @@ namespace {
 
 namespace c = conformance;
 
-constexpr int on_off = 1001;
+constexpr int on_off = 1001; // Tavrene's On/Off, and the Go button of Checks
+constexpr int track = 1013;  // the check box of Checks
 
 struct Command {
     UINT msg;
@@ -50,53 +52,103 @@ WPARAM clicked(int id) {
 
 // A case: keys and clicks, and what the procedure must have got once they are done.
 struct Step {
-    enum Kind { Press, Down, Up, AltPress, Click } kind;
-    UINT key;
+    enum Kind { Press, Down, Up, AltPress, Click, Check } kind;
+    UINT key; // Click: the control's id; Check: what CheckDlgButton is given
 };
 struct KeyCase {
     const char* name;
     std::vector<Step> steps;
-    // Filled with the button's handle once the dialog is up (the only lparam that is one).
-    std::vector<Command> (*expected)(HWND button);
+    // Filled with the control focused once the dialog is up and the one focused at the end
+    // (the only lparams that are handles).
+    std::vector<Command> (*expected)(HWND first, HWND last);
+    const char* dialog = "Tavrene";
+    int checked_after = -1; // IsDlgButtonChecked of the check box at the end; -1 for none
 };
 
 const KeyCase key_cases[] = {
     {"Escape cancels",
      {{Step::Press, VK_ESCAPE}},
-     [](HWND) {
+     [](HWND, HWND) {
          return std::vector<Command>{{WM_COMMAND, IDCANCEL, 0}};
      }},
     // A focused push button that is not the default one does not take Return: the dialog gets
     // IDOK, as when no button is the default.
     {"Return on the focused plain button is IDOK",
      {{Step::Press, VK_RETURN}},
-     [](HWND) {
+     [](HWND, HWND) {
          return std::vector<Command>{{WM_COMMAND, IDOK, 0}};
      }},
     {"Space clicks when released",
      {{Step::Down, VK_SPACE}, {Step::Up, VK_SPACE}},
-     [](HWND b) {
+     [](HWND b, HWND) {
          return std::vector<Command>{{WM_COMMAND, clicked(on_off), reinterpret_cast<LPARAM>(b)}};
      }},
     // Tab moves the focus with the dialog manager, and a push button it moves to becomes the
     // default one: Return then clicks it.
     {"Tab makes the button the default one",
      {{Step::Press, VK_TAB}, {Step::Press, VK_RETURN}},
-     [](HWND b) {
+     [](HWND b, HWND) {
          return std::vector<Command>{{WM_COMMAND, clicked(on_off), reinterpret_cast<LPARAM>(b)}};
      }},
     // A mouse click focuses the button but does not make it the default one.
     {"Click, then Return",
-     {{Step::Click, 0}, {Step::Press, VK_RETURN}},
-     [](HWND b) {
+     {{Step::Click, on_off}, {Step::Press, VK_RETURN}},
+     [](HWND b, HWND) {
          return std::vector<Command>{{WM_COMMAND, clicked(on_off), reinterpret_cast<LPARAM>(b)},
                                      {WM_COMMAND, IDOK, 0}};
      }},
     {"Alt+F4 asks to close",
      {{Step::AltPress, VK_F4}},
-     [](HWND) {
+     [](HWND, HWND) {
          return std::vector<Command>{{WM_SYSCOMMAND, SC_CLOSE, 0}};
      }},
+    // An automatic check box turns over before it tells the dialog, by key or by click.
+    {"Space checks the focused check box",
+     {{Step::Press, VK_TAB}, {Step::Down, VK_SPACE}, {Step::Up, VK_SPACE}},
+     [](HWND, HWND box) {
+         return std::vector<Command>{{WM_COMMAND, clicked(track), reinterpret_cast<LPARAM>(box)}};
+     },
+     "Checks", BST_CHECKED},
+    {"A click checks it, another clears it",
+     {{Step::Press, VK_TAB}, {Step::Click, track}, {Step::Click, track}},
+     [](HWND, HWND box) {
+         const Command c{WM_COMMAND, clicked(track), reinterpret_cast<LPARAM>(box)};
+         return std::vector<Command>{c, c};
+     },
+     "Checks", BST_UNCHECKED},
+    {"Return on the check box is IDOK",
+     {{Step::Press, VK_TAB}, {Step::Press, VK_RETURN}},
+     [](HWND, HWND) {
+         return std::vector<Command>{{WM_COMMAND, IDOK, 0}};
+     },
+     "Checks", BST_UNCHECKED},
+    // A mnemonic focuses its control and clicks it; with no control that takes characters, the
+    // letter alone is one too.
+    {"Alt+T checks the box from the button",
+     {{Step::AltPress, 'T'}},
+     [](HWND, HWND box) {
+         return std::vector<Command>{{WM_COMMAND, clicked(track), reinterpret_cast<LPARAM>(box)}};
+     },
+     "Checks", BST_CHECKED},
+    {"T alone does the same",
+     {{Step::Press, 'T'}},
+     [](HWND, HWND box) {
+         return std::vector<Command>{{WM_COMMAND, clicked(track), reinterpret_cast<LPARAM>(box)}};
+     },
+     "Checks", BST_CHECKED},
+    {"Alt+G clicks the push button from the box",
+     {{Step::Press, VK_TAB}, {Step::AltPress, 'G'}},
+     [](HWND, HWND go) {
+         return std::vector<Command>{{WM_COMMAND, clicked(on_off), reinterpret_cast<LPARAM>(go)}};
+     },
+     "Checks", BST_UNCHECKED},
+    // Set by the program, a box says nothing; a two-state box takes BST_INDETERMINATE as checked.
+    {"CheckDlgButton tells no one",
+     {{Step::Check, BST_CHECKED}, {Step::Check, BST_UNCHECKED}, {Step::Check, 2}},
+     [](HWND, HWND) {
+         return std::vector<Command>{};
+     },
+     "Checks", BST_CHECKED},
 };
 
 std::string describe(const std::vector<Command>& commands) {
@@ -120,9 +172,11 @@ TEST_F(Win32DialogKeys, EachKeySendsWhatTheDialogManagerSends) {
     for (const KeyCase& k : key_cases) {
         got.clear();
         HWND button = nullptr;
+        HWND last = nullptr;
+        int checked = -1;
         bool space_down_clicked = false;
         bool open_after = false;
-        c::run_dialog("Tavrene", recording_dialog, [&](HWND dialog) {
+        c::run_dialog(k.dialog, recording_dialog, [&](HWND dialog) {
             c::pump_for(20);
             button = c::focused_control(dialog);
             for (const Step& s : k.steps) {
@@ -142,17 +196,25 @@ TEST_F(Win32DialogKeys, EachKeySendsWhatTheDialogManagerSends) {
                     c::key(dialog, s.key, false);
                     break;
                 case Step::Click:
-                    c::click(dialog, on_off);
+                    c::click(dialog, static_cast<int>(s.key));
+                    break;
+                case Step::Check:
+                    CheckDlgButton(dialog, track, s.key);
                     break;
                 }
                 c::pump_for(20);
             }
-            open_after = c::focused_control(dialog) != nullptr;
+            last = c::focused_control(dialog);
+            open_after = last != nullptr;
+            if (k.checked_after >= 0) {
+                checked = static_cast<int>(IsDlgButtonChecked(dialog, track));
+            }
         });
         EXPECT_NE(button, nullptr) << k.name;
         EXPECT_TRUE(open_after) << k.name << ": the focus went away";
         EXPECT_FALSE(space_down_clicked) << k.name << ": clicked before the key came up";
-        EXPECT_EQ(got, k.expected(button)) << k.name << ": got " << describe(got);
+        EXPECT_EQ(got, k.expected(button, last)) << k.name << ": got " << describe(got);
+        EXPECT_EQ(checked, k.checked_after) << k.name;
     }
 }
 
