@@ -89,7 +89,7 @@ ShownReading meter_shown_reading();
 
 // The rig panel (meter/rig_panel.cpp), with --rig.
 void rig_panel_start(HWND dialog);
-void rig_panel_poll(HWND dialog);                // the panel's timer
+void rig_panel_poll(HWND dialog);                 // the panel's timer
 bool rig_panel_command(HWND dialog, int control); // Correct RX, Track; false for no rig control
 void rig_panel_report(HWND dialog);               // WM_RIG_REPORT
 void rig_panel_stop();

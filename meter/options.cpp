@@ -21,7 +21,8 @@ radio_path::PathOptions meter_path_options;
 namespace {
 
 const char usage[] =
-    "Usage: tavrene-meter [--csv FILE] [--rig [HOST[:PORT]] [--rig-step HZ] [--rig-correct rit|vfo]]"
+    "Usage: tavrene-meter [--csv FILE] [--rig [HOST[:PORT]] [--rig-step HZ] [--rig-correct "
+    "rit|vfo]]"
 #if !defined(_WIN32)
     " [--demo [--listen] [--df HZ] ...]"
 #endif

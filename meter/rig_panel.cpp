@@ -95,7 +95,8 @@ rig::Reading shown_reading() {
 void correct(HWND dialog, const rig::Reading& reading, bool by_track) {
     correcting = true;
     track.asked = by_track;
-    SetDlgItemTextA(dialog, rig_result_text_id, by_track ? "Track: correcting..." : "Correcting...");
+    SetDlgItemTextA(dialog, rig_result_text_id,
+                    by_track ? "Track: correcting..." : "Correcting...");
     rig_link->correct(reading, meter_options.rig_step_hz, meter_options.rig_vfo);
 }
 
@@ -111,8 +112,8 @@ void track_tick(HWND dialog) {
         SetDlgItemTextA(dialog, rig_result_text_id, "Track on");
     }
     const rig::Reading reading = shown_reading();
-    if (correcting || !track.seen || (track.last != Clock::time_point{} &&
-                                      now - track.last < track_interval) ||
+    if (correcting || !track.seen ||
+        (track.last != Clock::time_point{} && now - track.last < track_interval) ||
         !rig::reading_refusal(reading, meter_options.rig_step_hz).empty() ||
         !(std::fabs(reading.df_hz) > meter_options.rig_step_hz / 2)) {
         return;

@@ -236,8 +236,8 @@ void create_control_widget(Window& control, Window& dialog) {
         QObject::connect(button, &QPushButton::clicked, [hwnd] { dialog::clicked(hwnd); });
         no_qt_shortcut(button);
         widget = button;
-    } else if (control.class_name == "Button" && ((control.style & 0xF) == BS_CHECKBOX ||
-                                                  (control.style & 0xF) == BS_AUTOCHECKBOX)) {
+    } else if (control.class_name == "Button" &&
+               ((control.style & 0xF) == BS_CHECKBOX || (control.style & 0xF) == BS_AUTOCHECKBOX)) {
         auto* box = new QCheckBox(text, dialog.widget);
         const HWND hwnd = control.handle;
         // Qt turns the box over on a click; dialog::clicked turns the window's state over with it

@@ -56,7 +56,7 @@ struct Window {
     INT_PTR dialog_result = 0;
 
     // Push buttons and check boxes.
-    bool pushed = false; // held down by the Space key
+    bool pushed = false;          // held down by the Space key
     UINT checked = BST_UNCHECKED; // check boxes
 };
 
@@ -109,7 +109,7 @@ void hide(Window& dialog);
 void set_text(Window& control);
 void focus(Window& control);
 HWND focused_control(Window& dialog);
-void show_default(Window& button); // drawn as the default push button when its style says so
+void show_default(Window& button);  // drawn as the default push button when its style says so
 void show_check(Window& check_box); // drawn checked or not as `checked` says
 } // namespace host
 

@@ -383,7 +383,8 @@ void Link::do_correction(const Asked& asked) {
     if (!why.empty()) {
         disconnect(why);
         result = "Not corrected: " + why;
-    } else if (const Correction c = plan_correction(asked.reading, asked.step_hz, before, asked.vfo);
+    } else if (const Correction c =
+                   plan_correction(asked.reading, asked.step_hz, before, asked.vfo);
                !c.refused.empty()) {
         result = c.refused;
     } else {

@@ -241,8 +241,7 @@ std::string reading_refusal(const Reading& reading, double step_hz) {
     }
     if (reading.uncertainty_hz > step_hz / 2) {
         return "The voice reading is uncertain (+-" + hz_text(reading.uncertainty_hz, "%.2f") +
-               " Hz, over half the rig's step of " + hz_text(step_hz, "%g") +
-               " Hz): not corrected";
+               " Hz, over half the rig's step of " + hz_text(step_hz, "%g") + " Hz): not corrected";
     }
     return {};
 }
@@ -289,8 +288,8 @@ double df_after_move(double df_hz, double moved_hz, Sideband sideband) {
 
 std::string correction_report(double moved_hz, double residual_hz, double step_hz,
                               const char* what) {
-    return std::string(what) + " " + hz_text(moved_hz) + " Hz; residual " + hz_text(residual_hz, "%+.3f") +
-           " Hz (rig step " + hz_text(step_hz, "%g") + " Hz)";
+    return std::string(what) + " " + hz_text(moved_hz) + " Hz; residual " +
+           hz_text(residual_hz, "%+.3f") + " Hz (rig step " + hz_text(step_hz, "%g") + " Hz)";
 }
 
 std::string describe(const RigState& s) {

@@ -78,8 +78,8 @@ constexpr double max_plausible_rit_hz = 99'999.0;
 // The reading a correction acts on, of a two-tone or of a voice.
 struct Reading {
     double df_hz = 0.0;
-    bool good = false;  // two-tone: verdict good over at least 1 s; voice: a reading
-    bool voice = false; // of the other station's voice
+    bool good = false;           // two-tone: verdict good over at least 1 s; voice: a reading
+    bool voice = false;          // of the other station's voice
     double uncertainty_hz = 0.0; // voice: one standard deviation of df_hz
     bool ambiguous = false;      // voice: more than one df fits
 };

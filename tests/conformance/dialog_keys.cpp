@@ -108,20 +108,23 @@ const KeyCase key_cases[] = {
      [](HWND, HWND box) {
          return std::vector<Command>{{WM_COMMAND, clicked(track), reinterpret_cast<LPARAM>(box)}};
      },
-     "Checks", BST_CHECKED},
+     "Checks",
+     BST_CHECKED},
     {"A click checks it, another clears it",
      {{Step::Press, VK_TAB}, {Step::Click, track}, {Step::Click, track}},
      [](HWND, HWND box) {
          const Command c{WM_COMMAND, clicked(track), reinterpret_cast<LPARAM>(box)};
          return std::vector<Command>{c, c};
      },
-     "Checks", BST_UNCHECKED},
+     "Checks",
+     BST_UNCHECKED},
     {"Return on the check box is IDOK",
      {{Step::Press, VK_TAB}, {Step::Press, VK_RETURN}},
      [](HWND, HWND) {
          return std::vector<Command>{{WM_COMMAND, IDOK, 0}};
      },
-     "Checks", BST_UNCHECKED},
+     "Checks",
+     BST_UNCHECKED},
     // A mnemonic focuses its control and clicks it; with no control that takes characters, the
     // letter alone is one too.
     {"Alt+T checks the box from the button",
@@ -129,26 +132,28 @@ const KeyCase key_cases[] = {
      [](HWND, HWND box) {
          return std::vector<Command>{{WM_COMMAND, clicked(track), reinterpret_cast<LPARAM>(box)}};
      },
-     "Checks", BST_CHECKED},
+     "Checks",
+     BST_CHECKED},
     {"T alone does the same",
      {{Step::Press, 'T'}},
      [](HWND, HWND box) {
          return std::vector<Command>{{WM_COMMAND, clicked(track), reinterpret_cast<LPARAM>(box)}};
      },
-     "Checks", BST_CHECKED},
+     "Checks",
+     BST_CHECKED},
     {"Alt+G clicks the push button from the box",
      {{Step::Press, VK_TAB}, {Step::AltPress, 'G'}},
      [](HWND, HWND go) {
          return std::vector<Command>{{WM_COMMAND, clicked(on_off), reinterpret_cast<LPARAM>(go)}};
      },
-     "Checks", BST_UNCHECKED},
+     "Checks",
+     BST_UNCHECKED},
     // Set by the program, a box says nothing; a two-state box takes BST_INDETERMINATE as checked.
     {"CheckDlgButton tells no one",
      {{Step::Check, BST_CHECKED}, {Step::Check, BST_UNCHECKED}, {Step::Check, 2}},
-     [](HWND, HWND) {
-         return std::vector<Command>{};
-     },
-     "Checks", BST_CHECKED},
+     [](HWND, HWND) { return std::vector<Command>{}; },
+     "Checks",
+     BST_CHECKED},
 };
 
 std::string describe(const std::vector<Command>& commands) {

@@ -481,7 +481,9 @@ TEST_F(MeterTest, TrackCorrectsByItselfAndStandsBackWhenTheDialMoves) {
             EXPECT_EQ(rigctld.command("J 10"), "");
             const auto turned = std::chrono::steady_clock::now();
             EXPECT_TRUE(run_until_real(
-                [&] { return result() == "Track paused: the dial moved (10 s from the last turn)"; },
+                [&] {
+                    return result() == "Track paused: the dial moved (10 s from the last turn)";
+                },
                 3000, &longest_ms))
                 << result();
             EXPECT_TRUE(run_until_real([&] { return result().rfind("Track: RX -3 Hz", 0) == 0; },

@@ -113,9 +113,9 @@ TEST(RigCorrection, MovesTheReceiverByWholeStepsTheWayTheSidebandNeeds) {
         bool ok;
         double step;
         const rig::RigState& rig;
-        double move;     // expected move of the receiver, when not refused
-        double target;   // RIT or frequency asked for
-        const char* why; // part of the refusal, or "" for none
+        double move;                         // expected move of the receiver, when not refused
+        double target;                       // RIT or frequency asked for
+        const char* why;                     // part of the refusal, or "" for none
         const rig::Reading* voice = nullptr; // a voice reading instead of df and ok
         bool vfo = false;
     } const cases[] = {
