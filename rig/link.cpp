@@ -182,7 +182,7 @@ bool Link::wait_for(intptr_t socket, bool for_writing, Clock::time_point deadlin
     }
 }
 
-// The host's addresses into `found` (the caller frees them), or why not. The lookup runs on a
+// The host's addresses into `found` (the caller frees them), or why not (`found` then null). The lookup runs on a
 // thread of its own, which may outlive the link: one that is still under way at `deadline` is
 // waited for again by the next exchange rather than started afresh.
 std::string Link::resolve(addrinfo*& found, Clock::time_point deadline) {
@@ -245,9 +245,6 @@ std::string Link::ensure_connected() {
     if (std::string why =
             resolve(found, Clock::now() + std::chrono::milliseconds(exchange_timeout_ms));
         !why.empty()) {
-        if (found != nullptr) {
-            freeaddrinfo(found);
-        }
         return why;
     }
     const Clock::time_point deadline =
