@@ -65,6 +65,13 @@ struct KeyCase {
     int checked_after = -1; // IsDlgButtonChecked of the check box at the end; -1 for none
 };
 
+// `n` clicks of the control focused at the end (which of the two, the check box's state says).
+template <int n> std::vector<Command> clicks(HWND, HWND last) {
+    const WPARAM id = static_cast<WPARAM>(GetWindowLongPtrA(last, GWLP_ID));
+    return std::vector<Command>(n,
+                                Command{WM_COMMAND, clicked(id), reinterpret_cast<LPARAM>(last)});
+}
+
 const KeyCase key_cases[] = {
     {"Escape cancels",
      {{Step::Press, VK_ESCAPE}},
@@ -103,57 +110,20 @@ const KeyCase key_cases[] = {
          return std::vector<Command>{{WM_SYSCOMMAND, SC_CLOSE, 0}};
      }},
     // An automatic check box turns over before it tells the dialog, by key or by click.
-    {"Space checks the focused check box",
-     {{Step::Press, VK_TAB}, {Step::Down, VK_SPACE}, {Step::Up, VK_SPACE}},
-     [](HWND, HWND box) {
-         return std::vector<Command>{{WM_COMMAND, clicked(track), reinterpret_cast<LPARAM>(box)}};
-     },
-     "Checks",
-     BST_CHECKED},
-    {"A click checks it, another clears it",
-     {{Step::Press, VK_TAB}, {Step::Click, track}, {Step::Click, track}},
-     [](HWND, HWND box) {
-         const Command c{WM_COMMAND, clicked(track), reinterpret_cast<LPARAM>(box)};
-         return std::vector<Command>{c, c};
-     },
-     "Checks",
-     BST_UNCHECKED},
-    {"Return on the check box is IDOK",
-     {{Step::Press, VK_TAB}, {Step::Press, VK_RETURN}},
-     [](HWND, HWND) {
-         return std::vector<Command>{{WM_COMMAND, IDOK, 0}};
-     },
-     "Checks",
-     BST_UNCHECKED},
+    {"Space on the box", {{Step::Press, VK_TAB}, space, space_up}, clicks<1>, "Checks", 1},
+    {"Two clicks", {{Step::Press, VK_TAB}, click_box, click_box}, clicks<2>, "Checks", 0},
+    {"Return on the box", {{Step::Press, VK_TAB}, {Step::Press, VK_RETURN}}, idok, "Checks", 0},
     // A mnemonic focuses its control and clicks it; with no control that takes characters, the
     // letter alone is one too.
-    {"Alt+T checks the box from the button",
-     {{Step::AltPress, 'T'}},
-     [](HWND, HWND box) {
-         return std::vector<Command>{{WM_COMMAND, clicked(track), reinterpret_cast<LPARAM>(box)}};
-     },
-     "Checks",
-     BST_CHECKED},
-    {"T alone does the same",
-     {{Step::Press, 'T'}},
-     [](HWND, HWND box) {
-         return std::vector<Command>{{WM_COMMAND, clicked(track), reinterpret_cast<LPARAM>(box)}};
-     },
-     "Checks",
-     BST_CHECKED},
-    {"Alt+G clicks the push button from the box",
-     {{Step::Press, VK_TAB}, {Step::AltPress, 'G'}},
-     [](HWND, HWND go) {
-         return std::vector<Command>{{WM_COMMAND, clicked(on_off), reinterpret_cast<LPARAM>(go)}};
-     },
-     "Checks",
-     BST_UNCHECKED},
+    {"Alt+T from the button", {{Step::AltPress, 'T'}}, clicks<1>, "Checks", 1},
+    {"T alone", {{Step::Press, 'T'}}, clicks<1>, "Checks", 1},
+    {"Alt+G from the box", {{Step::Press, VK_TAB}, {Step::AltPress, 'G'}}, clicks<1>, "Checks", 0},
     // Set by the program, a box says nothing; a two-state box takes BST_INDETERMINATE as checked.
-    {"CheckDlgButton tells no one",
-     {{Step::Check, BST_CHECKED}, {Step::Check, BST_UNCHECKED}, {Step::Check, 2}},
-     [](HWND, HWND) { return std::vector<Command>{}; },
+    {"CheckDlgButton",
+     {{Step::Check, 1}, {Step::Check, 0}, {Step::Check, 2}},
+     clicks<0>,
      "Checks",
-     BST_CHECKED},
+     1},
 };
 
 std::string describe(const std::vector<Command>& commands) {

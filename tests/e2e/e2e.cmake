@@ -71,8 +71,7 @@ set_tests_properties(e2e_wine_meter PROPERTIES FIXTURES_REQUIRED "windows_exe;wi
 # tavrene-meter.exe's rig panel against a real rigctld on the loopback: connected, Correct RX,
 # the daemon killed.
 e2e_test(e2e_wine_rig bash ${e2e_dir}/e2e_wine_rig.sh
-         ${TAVRENE_WINDOWS_BUILD_DIR}/tavrene-meter.exe ${e2e_artifacts} ${e2e_work}/wine_rig
-         ${e2e_work}/wine)
+         ${TAVRENE_WINDOWS_BUILD_DIR}/tavrene-meter.exe ${e2e_work}/wine_rig ${e2e_work}/wine)
 set_tests_properties(e2e_wine_rig PROPERTIES FIXTURES_REQUIRED "windows_exe;wine_prefix"
                      RESOURCE_LOCK wine_prefix RUN_SERIAL TRUE TIMEOUT 120)
 # The installer and the portable zip (make windows-package) under Wine, installing into the

@@ -464,36 +464,28 @@ TEST_F(MeterTest, TrackCorrectsByItselfAndStandsBackWhenTheDialMoves) {
     meter_path_options.link.df_hz = 7.372;
     path->set_df(7.372);
     double longest_ms = 0;
-    EXPECT_EQ(
-        run([&](HWND dialog) {
-            const auto result = [&] { return text(dialog, rig_result_text_id); };
-            press_and_wait(dialog, "Off");
-            EXPECT_TRUE(run_until_real(
-                [&] { return text(dialog, rig_status_text_id).find("USB") != std::string::npos; },
-                3000, &longest_ms));
-            platform::testing::press_key(dialog, Qt::Key_T, Qt::AltModifier);
-            EXPECT_EQ(IsDlgButtonChecked(dialog, track_check_id), UINT{BST_CHECKED});
-            EXPECT_TRUE(run_until_real([&] { return result().rfind("Track: RX +7 Hz", 0) == 0; },
-                                       5000, &longest_ms))
-                << result();
-            EXPECT_EQ(rigctld.command("j"), "7");
-            // The operator's hand: 3 Hz up, which the reading then shows (-2.6 Hz).
-            EXPECT_EQ(rigctld.command("J 10"), "");
-            const auto turned = std::chrono::steady_clock::now();
-            EXPECT_TRUE(run_until_real(
-                [&] {
-                    return result() == "Track paused: the dial moved (10 s from the last turn)";
-                },
-                3000, &longest_ms))
-                << result();
-            EXPECT_TRUE(run_until_real([&] { return result().rfind("Track: RX -3 Hz", 0) == 0; },
-                                       14000, &longest_ms))
-                << result();
-            EXPECT_GE(std::chrono::steady_clock::now() - turned, std::chrono::seconds(10));
-            EXPECT_EQ(rigctld.command("j"), "7");
-            platform::testing::close_box(dialog);
-        }),
-        0);
+    EXPECT_EQ(run([&](HWND dialog) {
+                  const auto shows = [&](const std::string& start, int ms) {
+                      const auto now = [&] { return text(dialog, rig_result_text_id); };
+                      EXPECT_TRUE(run_until_real([&] { return now().rfind(start, 0) == 0; }, ms,
+                                                 &longest_ms))
+                          << now();
+                  };
+                  press_and_wait(dialog, "Off");
+                  platform::testing::press_key(dialog, Qt::Key_T, Qt::AltModifier);
+                  EXPECT_EQ(IsDlgButtonChecked(dialog, track_check_id), UINT{BST_CHECKED});
+                  shows("Track: RX +7 Hz", 6000);
+                  EXPECT_EQ(rigctld.command("j"), "7");
+                  // The operator's hand: 3 Hz up, which the reading then shows (-2.6 Hz).
+                  EXPECT_EQ(rigctld.command("J 10"), "");
+                  const auto turned = std::chrono::steady_clock::now();
+                  shows("Track paused: the dial moved (10 s from the last turn)", 3000);
+                  shows("Track: RX -3 Hz", 14000);
+                  EXPECT_GE(std::chrono::steady_clock::now() - turned, std::chrono::seconds(10));
+                  EXPECT_EQ(rigctld.command("j"), "7");
+                  platform::testing::close_box(dialog);
+              }),
+              0);
     EXPECT_LT(longest_ms, 100) << "the window was held up";
 }
 

@@ -99,15 +99,10 @@ TEST(RigCorrection, MovesTheReceiverByWholeStepsTheWayTheSidebandNeeds) {
     sending.transmitting = true;
     rig::RigState rit_near_end = usb;
     rit_near_end.rit_hz = 9985;
-    rig::Reading voice{7.372, true, true, 0.2, false};
-    rig::Reading ambiguous = voice;
-    ambiguous.ambiguous = true;
-    rig::Reading loose = voice;
-    loose.uncertainty_hz = 0.51;
-    rig::Reading no_voice = voice;
-    no_voice.good = false;
-    rig::Reading coarse_ok = voice;
-    coarse_ok.uncertainty_hz = 4.9;
+    // Voice: df, good, voice, uncertainty, ambiguous.
+    const rig::Reading voice{7.372, true, true, 0.2, false},
+        ambiguous{7.372, true, true, 0.2, true}, loose{7.372, true, true, 0.51, false},
+        no_voice{7.372, false, true, 0, false}, coarse_ok{7.372, true, true, 4.9, false};
     struct Case {
         double df;
         bool ok;
