@@ -84,8 +84,8 @@ set_tests_properties(e2e_windows_package PROPERTIES FIXTURES_REQUIRED "windows_e
 set_property(TEST e2e_windows_package APPEND PROPERTY LABELS windows-package)
 
 # The platform conformance tests that call only Win32 (tests/conformance/), built for Windows and
-# run under Wine against the real user32, gdi32 and winmm: the same assertions test_platform
-# holds platform/ to.
+# run under Wine against the real user32, gdi32 and winmm: the same assertions test_platform and
+# test_dialog_keys hold platform/ to.
 set(conformance_windows_build ${CMAKE_BINARY_DIR}/conformance-windows)
 e2e_test(e2e_conformance_build bash ${e2e_dir}/e2e_conformance_build.sh ${CMAKE_SOURCE_DIR}
          ${conformance_windows_build})
