@@ -227,15 +227,6 @@ void create_control_widget(Window& control, Window& dialog) {
         widget = new QGroupBox(text, dialog.widget);
         // As on Windows, a group box is only a frame: clicks go through to what it encloses.
         widget->setAttribute(Qt::WA_TransparentForMouseEvents);
-    } else if (control.class_name == "Button") {
-        QPushButton* button = (control.style & BS_MULTILINE)
-                                  ? new MultilineButton(text, dialog.widget)
-                                  : new QPushButton(text, dialog.widget);
-        button->setDefault((control.style & 0xF) == BS_DEFPUSHBUTTON);
-        const HWND hwnd = control.handle;
-        QObject::connect(button, &QPushButton::clicked, [hwnd] { dialog::clicked(hwnd); });
-        no_qt_shortcut(button);
-        widget = button;
     } else if (control.class_name == "Button" &&
                ((control.style & 0xF) == BS_CHECKBOX || (control.style & 0xF) == BS_AUTOCHECKBOX)) {
         auto* box = new QCheckBox(text, dialog.widget);
@@ -250,6 +241,15 @@ void create_control_widget(Window& control, Window& dialog) {
         });
         no_qt_shortcut(box);
         widget = box;
+    } else if (control.class_name == "Button") {
+        QPushButton* button = (control.style & BS_MULTILINE)
+                                  ? new MultilineButton(text, dialog.widget)
+                                  : new QPushButton(text, dialog.widget);
+        button->setDefault((control.style & 0xF) == BS_DEFPUSHBUTTON);
+        const HWND hwnd = control.handle;
+        QObject::connect(button, &QPushButton::clicked, [hwnd] { dialog::clicked(hwnd); });
+        no_qt_shortcut(button);
+        widget = button;
     } else {
         auto* label = new QLabel(text, dialog.widget);
         Qt::Alignment align = Qt::AlignLeft;
