@@ -182,9 +182,9 @@ bool Link::wait_for(intptr_t socket, bool for_writing, Clock::time_point deadlin
     }
 }
 
-// The host's addresses into `found` (the caller frees them), or why not (`found` then null). The lookup runs on a
-// thread of its own, which may outlive the link: one that is still under way at `deadline` is
-// waited for again by the next exchange rather than started afresh.
+// The host's addresses into `found` (the caller frees them), or why not (`found` then null). The
+// lookup runs on a thread of its own, which may outlive the link: one that is still under way at
+// `deadline` is waited for again by the next exchange rather than started afresh.
 std::string Link::resolve(addrinfo*& found, Clock::time_point deadline) {
     if (!lookup_) {
         lookup_ = std::make_shared<Lookup>();
