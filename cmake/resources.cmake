@@ -12,12 +12,16 @@ if(NOT TAVRENE_WINDRES OR NOT TAVRENE_RC_PREPROCESSOR OR NOT TAVRENE_WINDOWS_HEA
     "`make deps` installs them).")
 endif()
 
-# tavrene_embed_resources(OUT_VAR RC_FILE [DEPENDS FILE...]): compiles RC_FILE (its own folder on
-# the include path) into resources/NAME.res of the calling folder's build tree, and sets OUT_VAR
+# tavrene_embed_resources(OUT_VAR RC_FILE [DEPENDS FILE...] [INCLUDE_DIRS DIR...]): compiles
+# RC_FILE (its own folder and the INCLUDE_DIRS on the include path) into resources/NAME.res of the calling folder's build tree, and sets OUT_VAR
 # to a generated source whose platform::resources::embedded_resources() returns those bytes.
 # Each program links exactly one such source.
 function(tavrene_embed_resources out_var rc_file)
-  cmake_parse_arguments(PARSE_ARGV 2 arg "" "" "DEPENDS")
+  cmake_parse_arguments(PARSE_ARGV 2 arg "" "" "DEPENDS;INCLUDE_DIRS")
+  set(more_includes)
+  foreach(dir ${arg_INCLUDE_DIRS})
+    list(APPEND more_includes --include-dir=${dir})
+  endforeach()
   get_filename_component(name ${rc_file} NAME_WE)
   get_filename_component(rc_dir ${rc_file} DIRECTORY)
   # A folder of its own: the fuzzer takes tavrene's as seeds.
@@ -28,7 +32,7 @@ function(tavrene_embed_resources out_var rc_file)
     COMMAND ${TAVRENE_WINDRES} --preprocessor=${TAVRENE_RC_PREPROCESSOR} --preprocessor-arg=-E
             --preprocessor-arg=-xc --preprocessor-arg=-DRC_INVOKED --preprocessor-arg=-D_WIN32
             --preprocessor-arg=-D_WIN64 --preprocessor-arg=-I${TAVRENE_WINDOWS_HEADERS}
-            --include-dir=${rc_dir} -O res ${rc_file} -o ${compiled}
+            --include-dir=${rc_dir} ${more_includes} -O res ${rc_file} -o ${compiled}
     DEPENDS ${rc_file} ${arg_DEPENDS}
     COMMENT "Compiling the resource script ${name}.rc")
   set(embedded ${CMAKE_CURRENT_BINARY_DIR}/${name}_resources.cpp)

@@ -51,7 +51,7 @@ void timer_elapsed(HWND dialog, UINT_PTR id) {
         return;
     }
     if (id == rig_timer_id) {
-        rig_panel_poll();
+        rig_panel_poll(dialog);
         return;
     }
     std::string error;
@@ -81,11 +81,7 @@ INT_PTR CALLBACK meter_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, LPARAM 
             tone_toggle(dialog);
             return TRUE;
         }
-        if (LOWORD(wparam) == correct_button_id) {
-            rig_panel_correct(dialog);
-            return TRUE;
-        }
-        return FALSE;
+        return rig_panel_command(dialog, LOWORD(wparam)) ? TRUE : FALSE;
     case WM_RIG_REPORT:
         rig_panel_report(dialog);
         return TRUE;

@@ -29,6 +29,7 @@ constexpr int source_text_id = 1009;
 constexpr int rig_status_text_id = 1010;
 constexpr int rig_result_text_id = 1011;
 constexpr int correct_button_id = 1012;
+constexpr int track_check_id = 1013;
 
 // Posted by the rig link's thread when its report changed.
 constexpr UINT WM_RIG_REPORT = WM_APP + 1;
@@ -44,6 +45,7 @@ struct MeterOptions {
     double rig_step_hz = 1.0; // the rig's tuning step: corrections are whole steps
     std::string read_path;    // --read: the recording to read, no window (Linux)
     std::string voice_path;   // --demo: the recording the simulated other station speaks
+    bool rig_vfo = false;     // --rig-correct vfo: corrections move the VFO, not RIT
 };
 extern MeterOptions meter_options;
 
@@ -94,9 +96,9 @@ ShownReading meter_shown_reading();
 
 // The rig panel (meter/rig_panel.cpp), with --rig.
 void rig_panel_start(HWND dialog);
-void rig_panel_poll();               // the panel's timer
-void rig_panel_correct(HWND dialog); // Correct RX
-void rig_panel_report(HWND dialog);  // WM_RIG_REPORT
+void rig_panel_poll(HWND dialog);                 // the panel's timer
+bool rig_panel_command(HWND dialog, int control); // Correct RX, Track; false for no rig control
+void rig_panel_report(HWND dialog);               // WM_RIG_REPORT
 void rig_panel_stop();
 
 // Display (meter/display.cpp).

@@ -21,7 +21,8 @@ radio_path::PathOptions meter_path_options;
 namespace {
 
 const char usage[] =
-    "Usage: tavrene-meter [--csv FILE] [--rig [HOST[:PORT]] [--rig-step HZ]]"
+    "Usage: tavrene-meter [--csv FILE] [--rig [HOST[:PORT]] [--rig-step HZ] [--rig-correct "
+    "rit|vfo]]"
 #if !defined(_WIN32)
     " [--demo [--listen | --voice FILE] [--df HZ] ...] | --read FILE"
 #endif
@@ -40,8 +41,14 @@ const char usage[] =
     "                 listening, reading or ambiguous, and df has one decimal)\n"
     "  --rig [HOST[:PORT]]\n"
     "                 the rig panel: the rig through Hamlib's rigctld (127.0.0.1:4532 unless\n"
-    "                 given), and Correct RX (Alt+C) to zero-beat the receiver on the reading\n"
+    "                 given), Correct RX (Alt+C) to zero-beat the receiver on the reading, and\n"
+    "                 Track (Alt+T) to correct by itself, at most every 5 s, standing back 10 s\n"
+    "                 whenever the dial is turned by hand\n"
     "  --rig-step HZ  the rig's tuning step; corrections are whole steps (1 Hz unless given)\n"
+    "  --rig-correct rit|vfo\n"
+    "                 what a correction moves: rit (the default) the receiver's RIT when the rig\n"
+    "                 has one, else the VFO; vfo the VFO itself, so that the transmitter follows\n"
+    "                 and the operator sends where the other station is\n"
 #if !defined(_WIN32)
     "  --read FILE    read a recording (WAV, FLAC, Ogg; any rate and channels) instead of the\n"
     "                 sound card, as with the own tone off, and print the --csv line for every\n"
@@ -68,6 +75,7 @@ int parse_meter_options(int argc, char** argv) {
     bool path_option_seen = false;
     bool rig_step_seen = false;
     int options = 0; // each turn of the loop takes one, with its value
+    bool rig_correct_seen = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         ++options;
@@ -132,6 +140,18 @@ int parse_meter_options(int argc, char** argv) {
             rig_step_seen = true;
             continue;
         }
+        if (arg == "--rig-correct" || arg.rfind("--rig-correct=", 0) == 0) {
+            if (arg == "--rig-correct" && i + 1 >= argc) {
+                return fail("missing value for --rig-correct");
+            }
+            const std::string value = arg == "--rig-correct" ? argv[++i] : arg.substr(14);
+            if (value != "rit" && value != "vfo") {
+                return fail("--rig-correct takes rit or vfo, not '" + value + "'");
+            }
+            meter_options.rig_vfo = value == "vfo";
+            rig_correct_seen = true;
+            continue;
+        }
 #if !defined(_WIN32)
         if (arg == "--listen") {
             meter_options.listen = true;
@@ -175,6 +195,9 @@ int parse_meter_options(int argc, char** argv) {
     }
     if (rig_step_seen && !meter_options.rig) {
         return fail("--rig-step needs --rig");
+    }
+    if (rig_correct_seen && !meter_options.rig) {
+        return fail("--rig-correct needs --rig");
     }
     return -1;
 }

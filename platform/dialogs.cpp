@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The dialog manager: a template from the compiled resources becomes a dialog window with native
 // controls laid out in dialog units; the modal loop runs until EndDialog; keyboard messages go
-// through the dialog manager as IsDialogMessage takes them, and push buttons answer keys as
-// user32's buttons do.
+// through the dialog manager as IsDialogMessage takes them (mnemonics included), and push buttons
+// and check boxes answer keys as user32's buttons do.
 #include "platform/dialog_template.h"
 #include "platform/host.h"
 #include "platform/loop.h"
@@ -53,6 +53,42 @@ void send_command(HWND dialog, int id) {
 bool is_push_button(const Window& w) {
     const DWORD type = w.style & 0xF;
     return w.class_name == "Button" && (type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON);
+}
+
+bool is_check_box(const Window& w) {
+    const DWORD type = w.style & 0xF;
+    return w.class_name == "Button" && (type == BS_CHECKBOX || type == BS_AUTOCHECKBOX);
+}
+
+// The letter after a single '&' in a control's text, upper case; 0 when there is none ("&&" is a
+// plain '&').
+char mnemonic(const std::string& text) {
+    for (size_t i = 0; i + 1 < text.size(); ++i) {
+        if (text[i] == '&') {
+            if (text[i + 1] != '&') {
+                const char c = text[i + 1];
+                return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+            }
+            ++i;
+        }
+    }
+    return 0;
+}
+
+// The visible button whose mnemonic is `key` (a letter's virtual key), searched from the one
+// after `focus` round the dialog, as IsDialogMessage searches; null when none has it.
+HWND button_with_mnemonic(const Window& dialog, HWND focus, WPARAM key) {
+    const auto& all = dialog.children;
+    const auto at = std::find(all.begin(), all.end(), focus);
+    const size_t start = at == all.end() ? 0 : static_cast<size_t>(at - all.begin()) + 1;
+    for (size_t n = 0; n < all.size(); ++n) {
+        const Window* c = find(all[(start + n) % all.size()]);
+        if (c && c->visible && (is_push_button(*c) || is_check_box(*c)) &&
+            static_cast<WPARAM>(static_cast<unsigned char>(mnemonic(c->text))) == key) {
+            return c->handle;
+        }
+    }
+    return nullptr;
 }
 
 // The push button styled as the default one, if any.
@@ -107,6 +143,20 @@ void focus_with_keyboard(Window& dialog, Window& next) {
 
 // IsDialogMessage's share of a key, for a live dialog: true when the dialog manager took it.
 bool dialog_manager_takes(HWND dialog, HWND focus, UINT msg, WPARAM key, bool shift_down) {
+    // A letter, with Alt or without (no control here takes characters), is a mnemonic: the
+    // button that has it takes the focus and is clicked, as BM_CLICK does.
+    if ((msg == WM_KEYDOWN || msg == WM_SYSKEYDOWN) && key >= 'A' && key <= 'Z') {
+        Window* b = find(button_with_mnemonic(*find(dialog), focus, key));
+        if (!b) {
+            return false;
+        }
+        if (Window* before = find(focus)) {
+            before->pushed = false;
+        }
+        host::focus(*b);
+        dialog::clicked(b->handle);
+        return true;
+    }
     if (msg != WM_KEYDOWN) {
         return false;
     }
@@ -166,16 +216,33 @@ LRESULT dialog_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
 // Like dialog_window_proc, only called for a live control.
 LRESULT control_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     Window* w = find(hwnd);
-    if (!is_push_button(*w)) {
+    const bool check_box = is_check_box(*w);
+    if (!is_push_button(*w) && !check_box) {
         return DefWindowProcA(hwnd, msg, wparam, lparam);
     }
     switch (msg) {
     case WM_GETDLGCODE:
+        if (check_box) {
+            return DLGC_BUTTON;
+        }
         return DLGC_BUTTON |
                ((w->style & 0xF) == BS_DEFPUSHBUTTON ? DLGC_DEFPUSHBUTTON : DLGC_UNDEFPUSHBUTTON);
     case BM_SETSTYLE:
+        if (check_box) {
+            return 0; // a check box stays one
+        }
         w->style = (w->style & ~DWORD{0xF}) | (static_cast<DWORD>(wparam) & 0xF);
         host::show_default(*w);
+        return 0;
+    case BM_GETCHECK:
+        return check_box ? w->checked : BST_UNCHECKED;
+    case BM_SETCHECK:
+        // A two-state box takes anything above BST_CHECKED as checked; a push button has none.
+        // No notification follows.
+        if (check_box) {
+            w->checked = wparam == BST_UNCHECKED ? BST_UNCHECKED : BST_CHECKED;
+            host::show_check(*w);
+        }
         return 0;
     case WM_KEYDOWN:
         // Space holds the button down; it clicks when the key comes up, still on the button.
@@ -204,7 +271,11 @@ void key_message(HWND dialog, UINT msg, WPARAM key, LPARAM flags, bool shift) {
 }
 
 void clicked(HWND control) {
-    const Window* c = find(control);
+    Window* c = find(control);
+    if ((c->style & 0xF) == BS_AUTOCHECKBOX && c->class_name == "Button") {
+        c->checked = c->checked == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED;
+        host::show_check(*c);
+    }
     SendMessageA(c->parent, WM_COMMAND, MAKEWPARAM(c->id, BN_CLICKED),
                  reinterpret_cast<LPARAM>(control));
 }
@@ -322,6 +393,21 @@ BOOL WINAPI EndDialog(HWND dialog, INT_PTR result) {
     d->visible = false;
     win::host::hide(*d);
     PostMessageA(dialog, WM_NULL, 0, 0); // wakes the modal loop
+    return TRUE;
+}
+
+UINT WINAPI IsDlgButtonChecked(HWND dialog, int id) {
+    const HWND c = win::control_with_id(dialog, id);
+    return c ? static_cast<UINT>(SendMessageA(c, BM_GETCHECK, 0, 0)) : BST_UNCHECKED;
+}
+
+BOOL WINAPI CheckDlgButton(HWND dialog, int id, UINT check) {
+    const HWND c = win::control_with_id(dialog, id);
+    if (!c) {
+        trace::refused(__func__, "no control with that id in the dialog", dialog, id, check);
+        return FALSE;
+    }
+    SendMessageA(c, BM_SETCHECK, check, 0);
     return TRUE;
 }
 

@@ -6,6 +6,7 @@
 #include "platform/windows_internal.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QCursor>
 #include <QGroupBox>
@@ -90,6 +91,22 @@ constexpr std::pair<int, UINT> virtual_keys[] = {
     {Qt::Key_F4, VK_F4},
 };
 
+// The virtual key of a Qt key the dialog takes, 0 for one it does not: those above, and the
+// letters (mnemonics), whose virtual keys are their upper-case codes as Qt's are.
+UINT virtual_key(int qt_key) {
+    const auto* found = std::ranges::find(virtual_keys, qt_key, &std::pair<int, UINT>::first);
+    if (found != std::end(virtual_keys)) {
+        return found->second;
+    }
+    return qt_key >= Qt::Key_A && qt_key <= Qt::Key_Z ? static_cast<UINT>(qt_key) : 0;
+}
+
+// The dialog manager takes mnemonics; Qt's own shortcut for a '&' in a button's text would
+// click the button a second way.
+void no_qt_shortcut(QAbstractButton* button) {
+    button->setShortcut(QKeySequence());
+}
+
 // The top-level window of a dialog. It never closes by itself: close requests go to the dialog
 // manager. So do keys: every key that reaches the dialog or one of its controls (it filters the
 // events of both) becomes the keyboard message Windows would post; the widgets never see keys
@@ -110,13 +127,12 @@ class DialogWidget : public QWidget {
             return QWidget::eventFilter(watched, event);
         }
         const auto* e = static_cast<QKeyEvent*>(event);
-        const auto* found = std::ranges::find(virtual_keys, e->key(), &std::pair<int, UINT>::first);
+        const UINT key = virtual_key(e->key());
         // The window system repeats a held key as release and press; Windows only repeats the
         // key going down.
-        if (found == std::end(virtual_keys) || (!press && e->isAutoRepeat())) {
+        if (key == 0 || (!press && e->isAutoRepeat())) {
             return true;
         }
-        const UINT key = found->second;
         const bool alt = (e->modifiers() & Qt::AltModifier) != 0;
         // lParam: a repeat count of one, Alt held (bit 29), the key down before (bit 30) and
         // the key going up (bit 31).
@@ -211,6 +227,20 @@ void create_control_widget(Window& control, Window& dialog) {
         widget = new QGroupBox(text, dialog.widget);
         // As on Windows, a group box is only a frame: clicks go through to what it encloses.
         widget->setAttribute(Qt::WA_TransparentForMouseEvents);
+    } else if (control.class_name == "Button" &&
+               ((control.style & 0xF) == BS_CHECKBOX || (control.style & 0xF) == BS_AUTOCHECKBOX)) {
+        auto* box = new QCheckBox(text, dialog.widget);
+        const HWND hwnd = control.handle;
+        // Qt turns the box over on a click; dialog::clicked turns the window's state over with it
+        // (or, for a box that is not automatic, show_check turns it back).
+        QObject::connect(box, &QCheckBox::clicked, [hwnd] {
+            dialog::clicked(hwnd);
+            if (Window* w = find(hwnd)) {
+                show_check(*w);
+            }
+        });
+        no_qt_shortcut(box);
+        widget = box;
     } else if (control.class_name == "Button") {
         QPushButton* button = (control.style & BS_MULTILINE)
                                   ? new MultilineButton(text, dialog.widget)
@@ -218,6 +248,7 @@ void create_control_widget(Window& control, Window& dialog) {
         button->setDefault((control.style & 0xF) == BS_DEFPUSHBUTTON);
         const HWND hwnd = control.handle;
         QObject::connect(button, &QPushButton::clicked, [hwnd] { dialog::clicked(hwnd); });
+        no_qt_shortcut(button);
         widget = button;
     } else {
         auto* label = new QLabel(text, dialog.widget);
@@ -270,8 +301,9 @@ void hide(Window& dialog) {
 
 void set_text(Window& control) {
     const QString text = QString::fromStdString(control.text);
-    if (auto* button = qobject_cast<QPushButton*>(control.widget)) {
+    if (auto* button = qobject_cast<QAbstractButton*>(control.widget)) {
         button->setText(text);
+        no_qt_shortcut(button);
     } else if (auto* label = qobject_cast<QLabel*>(control.widget)) {
         label->setText(text);
     } else {
@@ -285,6 +317,10 @@ void focus(Window& control) {
 
 void show_default(Window& button) {
     static_cast<QPushButton*>(button.widget)->setDefault((button.style & 0xF) == BS_DEFPUSHBUTTON);
+}
+
+void show_check(Window& check_box) {
+    static_cast<QCheckBox*>(check_box.widget)->setChecked(check_box.checked == BST_CHECKED);
 }
 
 HWND focused_control(Window& dialog) {

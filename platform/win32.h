@@ -131,7 +131,11 @@ typedef unsigned short ATOM;
 #define WM_USER 0x0400
 #define WM_APP 0x8000
 #define DM_GETDEFID (WM_USER + 0)
+#define BM_GETCHECK 0x00F0
+#define BM_SETCHECK 0x00F1
 #define BM_SETSTYLE 0x00F4
+#define BST_UNCHECKED 0x0000
+#define BST_CHECKED 0x0001
 
 // The virtual keys the dialog manager takes, and what a control answers to WM_GETDLGCODE.
 #define VK_TAB 0x09
@@ -166,6 +170,8 @@ typedef unsigned short ATOM;
 #define DS_CENTERMOUSE 0x1000L
 #define BS_PUSHBUTTON 0x00000000L
 #define BS_DEFPUSHBUTTON 0x00000001L
+#define BS_CHECKBOX 0x00000002L
+#define BS_AUTOCHECKBOX 0x00000003L
 #define BS_GROUPBOX 0x00000007L
 #define BS_MULTILINE 0x00002000L
 #define SS_LEFT 0x00000000L
@@ -259,6 +265,8 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR template_name, HWND ow
 BOOL WINAPI EndDialog(HWND dialog, INT_PTR result);
 LONG_PTR WINAPI GetWindowLongPtrA(HWND hwnd, int index);
 BOOL WINAPI SetDlgItemTextA(HWND dialog, int id, LPCSTR text);
+UINT WINAPI IsDlgButtonChecked(HWND dialog, int id);
+BOOL WINAPI CheckDlgButton(HWND dialog, int id, UINT check);
 UINT_PTR WINAPI SetTimer(HWND hwnd, UINT_PTR id, UINT elapse_ms, TIMERPROC timer_proc);
 BOOL WINAPI KillTimer(HWND hwnd, UINT_PTR id);
 BOOL WINAPI GetClientRect(HWND hwnd, LPRECT rect);

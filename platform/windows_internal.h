@@ -55,8 +55,9 @@ struct Window {
     bool dialog_ended = false;
     INT_PTR dialog_result = 0;
 
-    // Push buttons.
-    bool pushed = false; // held down by the Space key
+    // Push buttons and check boxes.
+    bool pushed = false;          // held down by the Space key
+    UINT checked = BST_UNCHECKED; // check boxes
 };
 
 struct WindowClass {
@@ -108,7 +109,8 @@ void hide(Window& dialog);
 void set_text(Window& control);
 void focus(Window& control);
 HWND focused_control(Window& dialog);
-void show_default(Window& button); // drawn as the default push button when its style says so
+void show_default(Window& button);  // drawn as the default push button when its style says so
+void show_check(Window& check_box); // drawn checked or not as `checked` says
 } // namespace host
 
 // Dialog manager entry points for host input (dialogs.cpp).
@@ -117,13 +119,15 @@ namespace dialog {
 // its lParam flags) for a live dialog's focused control, or the dialog when none has the focus,
 // taken as IsDialogMessage takes it. `shift` is Shift's state when the key came (GetKeyState).
 void key_message(HWND dialog, UINT msg, WPARAM key, LPARAM flags, bool shift);
-void clicked(HWND control); // a click on a live push button (its widget still stands)
+// A click on a live push button or check box (its widget still stands); an automatic check box
+// changes its state first, as user32's does.
+void clicked(HWND control);
 } // namespace dialog
 
 // Sends `msg` to a dialog through the dialog manager (procedure, then default handling).
 // Both window procedures are deliver's, for windows it found alive.
 LRESULT dialog_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
-// The window procedure of template controls: push buttons answer as user32's do.
+// The window procedure of template controls: push buttons and check boxes answer as user32's do.
 LRESULT control_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
 
 } // namespace platform::win

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "rig/link.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -69,24 +71,6 @@ Socket as_socket(intptr_t s) {
     return static_cast<Socket>(s);
 }
 
-// Waits until `s` can be read (or written) or `deadline` passes; false on the deadline.
-bool wait_for(Socket s, bool for_writing, Clock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
-    if (left.count() <= 0) {
-        return false;
-    }
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(s, &set);
-    timeval tv{};
-    tv.tv_sec = static_cast<long>(left.count() / 1'000'000);
-    tv.tv_usec = static_cast<long>(left.count() % 1'000'000);
-    const int n = select(static_cast<int>(s) + 1, for_writing ? nullptr : &set,
-                         for_writing ? &set : nullptr, nullptr, &tv);
-    return n > 0;
-}
-
 } // namespace
 
 Link::Link(std::string host, int port, std::function<void()> notify)
@@ -94,12 +78,27 @@ Link::Link(std::string host, int port, std::function<void()> notify)
     thread_ = std::thread([this] { run(); });
 }
 
+struct Link::Lookup {
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool done = false;
+    int error = 0;
+    addrinfo* found = nullptr;
+    ~Lookup() {
+        if (found != nullptr) {
+            freeaddrinfo(found);
+        }
+    }
+};
+
 Link::~Link() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
     }
     wake_.notify_all();
+    // Every wait of the link's thread looks at stopping_ each stop_check_ms; a name lookup
+    // under way is left to end by itself on its own thread.
     thread_.join();
     if (socket_ != -1) {
         close_socket(as_socket(socket_));
@@ -114,13 +113,11 @@ void Link::poll() {
     wake_.notify_all();
 }
 
-void Link::correct(double df_hz, bool reading_ok, double step_hz) {
+void Link::correct(const Reading& reading, double step_hz, bool vfo) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         correction_wanted_ = true;
-        correction_df_ = df_hz;
-        correction_ok_ = reading_ok;
-        correction_step_ = step_hz;
+        asked_ = Asked{reading, step_hz, vfo};
     }
     wake_.notify_all();
 }
@@ -132,8 +129,8 @@ Report Link::report() const {
 
 void Link::run() {
     for (;;) {
-        double df = 0, step = 1;
-        bool ok = false, correction = false;
+        bool correction = false;
+        Asked asked;
         {
             std::unique_lock<std::mutex> lock(mutex_);
             wake_.wait(lock, [this] { return stopping_ || poll_wanted_ || correction_wanted_; });
@@ -145,20 +142,82 @@ void Link::run() {
             if (!correction) {
                 poll_wanted_ = false;
             }
-            df = correction_df_;
-            ok = correction_ok_;
-            step = correction_step_;
+            asked = asked_;
         }
         if (correction) {
-            do_correction(df, ok, step);
+            do_correction(asked);
         } else {
             do_poll();
         }
     }
 }
 
+// Waits until `s` can be read (or written), false on `deadline` or when the link ends.
+bool Link::wait_for(intptr_t socket, bool for_writing, Clock::time_point deadline) {
+    const Socket s = as_socket(socket);
+    for (;;) {
+        if (stopping_) {
+            return false;
+        }
+        const auto left =
+            std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
+        if (left.count() <= 0) {
+            return false;
+        }
+        const long slice = std::min<long>(static_cast<long>(left.count()), stop_check_ms * 1000L);
+        fd_set set, failed;
+        FD_ZERO(&set);
+        FD_SET(s, &set);
+        // Winsock reports a connection refused in the exception set, not as writable.
+        FD_ZERO(&failed);
+        FD_SET(s, &failed);
+        timeval tv{};
+        tv.tv_sec = slice / 1'000'000;
+        tv.tv_usec = slice % 1'000'000;
+        const int n = select(static_cast<int>(s) + 1, for_writing ? nullptr : &set,
+                             for_writing ? &set : nullptr, for_writing ? &failed : nullptr, &tv);
+        if (n != 0) {
+            return n > 0;
+        }
+    }
+}
+
+// The host's addresses into `found` (the caller frees them), or why not (`found` then null). The
+// lookup runs on a thread of its own, which may outlive the link: one that is still under way at
+// `deadline` is waited for again by the next exchange rather than started afresh.
+std::string Link::resolve(addrinfo*& found, Clock::time_point deadline) {
+    if (!lookup_) {
+        lookup_ = std::make_shared<Lookup>();
+        std::thread([lookup = lookup_, host = host_, port = std::to_string(port_)] {
+            addrinfo hints{};
+            hints.ai_family = AF_UNSPEC;
+            hints.ai_socktype = SOCK_STREAM;
+            addrinfo* result = nullptr;
+            const int error = getaddrinfo(host.c_str(), port.c_str(), &hints, &result);
+            std::lock_guard<std::mutex> lock(lookup->mutex);
+            lookup->error = error;
+            lookup->found = result;
+            lookup->done = true;
+            lookup->ended.notify_all();
+        }).detach();
+    }
+    std::unique_lock<std::mutex> lock(lookup_->mutex);
+    while (!lookup_->done && !stopping_ && Clock::now() < deadline) {
+        lookup_->ended.wait_for(lock, std::chrono::milliseconds(stop_check_ms));
+    }
+    if (!lookup_->done) {
+        return "looking up " + host_ + ", no answer yet after 1 s";
+    }
+    const bool ok = lookup_->error == 0 && lookup_->found != nullptr;
+    found = std::exchange(lookup_->found, nullptr);
+    lock.unlock();
+    lookup_.reset();
+    return ok ? std::string{} : "cannot find the host " + host_;
+}
+
 void Link::publish() {
-    if (notify_) {
+    // A link that ends tells no one: the window it would post to may be gone.
+    if (notify_ && !stopping_) {
         notify_();
     }
 }
@@ -182,13 +241,11 @@ std::string Link::ensure_connected() {
     if (!start_sockets()) {
         return "no network (Winsock did not start)";
     }
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
-    if (getaddrinfo(host_.c_str(), std::to_string(port_).c_str(), &hints, &found) != 0 ||
-        found == nullptr) {
-        return "cannot find the host " + host_;
+    if (std::string why =
+            resolve(found, Clock::now() + std::chrono::milliseconds(exchange_timeout_ms));
+        !why.empty()) {
+        return why;
     }
     const Clock::time_point deadline =
         Clock::now() + std::chrono::milliseconds(exchange_timeout_ms);
@@ -204,7 +261,7 @@ std::string Link::ensure_connected() {
             if (connect(s, a->ai_addr, static_cast<int>(a->ai_addrlen)) == 0) {
                 connected = true;
             } else if (connect_in_progress()) {
-                if (wait_for(s, true, deadline)) {
+                if (wait_for(static_cast<intptr_t>(s), true, deadline)) {
                     int error = 0;
                     socklen_t length = sizeof error;
                     connected = getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error),
@@ -234,7 +291,7 @@ std::string Link::exchange(const std::string& command, const char* name, Answer&
     const std::string line = "+" + command + "\n";
     size_t sent = 0;
     while (sent < line.size()) {
-        if (!wait_for(s, true, deadline)) {
+        if (!wait_for(socket_, true, deadline)) {
             return "no answer from the rig within 1 s";
         }
         const auto n =
@@ -247,7 +304,7 @@ std::string Link::exchange(const std::string& command, const char* name, Answer&
     AnswerReader reader(name);
     char buffer[4096];
     for (;;) {
-        if (!wait_for(s, false, deadline)) {
+        if (!wait_for(socket_, false, deadline)) {
             return "no answer from the rig within 1 s";
         }
         const auto n = recv(s, buffer, sizeof buffer, 0);
@@ -294,8 +351,8 @@ std::string Link::read_state(RigState& s) {
     return why;
 }
 
+// With mutex_ held.
 void Link::store(const RigState& s) {
-    std::lock_guard<std::mutex> lock(mutex_);
     report_.connected = true;
     report_.has_state = true;
     report_.state = s;
@@ -308,20 +365,23 @@ void Link::do_poll() {
     if (!why.empty()) {
         disconnect(why);
     } else {
+        std::lock_guard<std::mutex> lock(mutex_);
         store(s);
     }
     publish();
 }
 
-void Link::do_correction(double df_hz, bool reading_ok, double step_hz) {
+void Link::do_correction(const Asked& asked) {
     std::string result;
     bool moved = false;
-    RigState before;
+    RigState before, after;
+    bool read_after = false;
     std::string why = read_state(before);
     if (!why.empty()) {
         disconnect(why);
         result = "Not corrected: " + why;
-    } else if (const Correction c = plan_correction(df_hz, reading_ok, step_hz, before);
+    } else if (const Correction c =
+                   plan_correction(asked.reading, asked.step_hz, before, asked.vfo);
                !c.refused.empty()) {
         result = c.refused;
     } else {
@@ -330,7 +390,6 @@ void Link::do_correction(double df_hz, bool reading_ok, double step_hz) {
         Answer a;
         why = exchange(std::string(c.via_rit ? "J " : "F ") + value,
                        c.via_rit ? "set_rit" : "set_freq", a);
-        RigState after;
         if (why.empty() && a.status != 0) {
             result =
                 "The rig refused the correction (Hamlib error " + std::to_string(a.status) + ")";
@@ -340,21 +399,24 @@ void Link::do_correction(double df_hz, bool reading_ok, double step_hz) {
             result = "Not confirmed: " + why + "; the rig may still move";
             moved = true;
         } else {
+            read_after = true;
             const double actual = after.receive_hz() - before.receive_hz();
             moved = actual != 0;
+            const double df = asked.reading.df_hz;
+            result = correction_report(actual, df_after_move(df, actual, before.sideband()),
+                                       asked.step_hz, c.via_rit ? "RX" : "VFO");
             if (std::fabs(actual - c.move_hz) > 0.5) {
-                result = "The rig did not move as asked: " +
-                         correction_report(actual, df_after_move(df_hz, actual, before.sideband()),
-                                           step_hz);
-            } else {
-                result = correction_report(actual, df_after_move(df_hz, actual, before.sideband()),
-                                           step_hz);
+                result = "The rig did not move as asked: " + result;
             }
-            store(after);
         }
     }
     {
+        // The state the correction left and its report come together: the panel never sees
+        // the rig moved without knowing that the meter moved it.
         std::lock_guard<std::mutex> lock(mutex_);
+        if (read_after) {
+            store(after);
+        }
         ++report_.correction_serial;
         report_.result = result;
         report_.moved = moved;

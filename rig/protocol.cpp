@@ -231,12 +231,28 @@ std::string read_caps(const Answer& a, RigState& s) {
     return {};
 }
 
-Correction plan_correction(double df_hz, bool reading_ok, double step_hz, const RigState& rig) {
+std::string reading_refusal(const Reading& reading, double step_hz) {
+    if (!reading.good) {
+        return reading.voice ? "No voice reading yet: nothing to correct"
+                             : "No good reading of at least 1 s: nothing to correct yet";
+    }
+    if (reading.ambiguous) {
+        return "The voice reading is ambiguous (more than one df fits): not corrected";
+    }
+    if (reading.uncertainty_hz > step_hz / 2) {
+        return "The voice reading is uncertain (+-" + hz_text(reading.uncertainty_hz, "%.2f") +
+               " Hz, over half the rig's step of " + hz_text(step_hz, "%g") + " Hz): not corrected";
+    }
+    return {};
+}
+
+Correction plan_correction(const Reading& reading, double step_hz, const RigState& rig, bool vfo) {
     Correction c;
-    if (!reading_ok) {
-        c.refused = "No good reading of at least 1 s: nothing to correct yet";
+    c.refused = reading_refusal(reading, step_hz);
+    if (!c.refused.empty()) {
         return c;
     }
+    const double df_hz = reading.df_hz;
     const double steps = std::round(df_hz / step_hz);
     if (steps == 0) {
         c.refused = "df " + hz_text(df_hz, "%+.3f") + " Hz is within the rig's step (" +
@@ -253,7 +269,7 @@ Correction plan_correction(double df_hz, bool reading_ok, double step_hz, const 
         return c;
     }
     c.move_hz = steps * step_hz * (sb == Sideband::usb ? 1.0 : -1.0);
-    c.via_rit = rig.has_rit;
+    c.via_rit = rig.has_rit && !vfo;
     if (c.via_rit) {
         c.target_hz = rig.rit_hz + c.move_hz;
         if (std::fabs(c.target_hz) > rig.max_rit_hz) {
@@ -270,9 +286,10 @@ double df_after_move(double df_hz, double moved_hz, Sideband sideband) {
     return sideband == Sideband::lsb ? df_hz + moved_hz : df_hz - moved_hz;
 }
 
-std::string correction_report(double moved_hz, double residual_hz, double step_hz) {
-    return "RX " + hz_text(moved_hz) + " Hz; residual " + hz_text(residual_hz, "%+.3f") +
-           " Hz (rig step " + hz_text(step_hz, "%g") + " Hz)";
+std::string correction_report(double moved_hz, double residual_hz, double step_hz,
+                              const char* what) {
+    return std::string(what) + " " + hz_text(moved_hz) + " Hz; residual " +
+           hz_text(residual_hz, "%+.3f") + " Hz (rig step " + hz_text(step_hz, "%g") + " Hz)";
 }
 
 std::string describe(const RigState& s) {

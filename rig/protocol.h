@@ -75,23 +75,37 @@ std::string read_caps(const Answer& a, RigState& s);      // dump_caps: RIT and 
 constexpr double max_frequency_hz = 1e11; // 100 GHz; the lowest is 1 Hz
 constexpr double max_plausible_rit_hz = 99'999.0;
 
+// The reading a correction acts on, of a two-tone or of a voice.
+struct Reading {
+    double df_hz = 0.0;
+    bool good = false;           // two-tone: verdict good over at least 1 s; voice: a reading
+    bool voice = false;          // of the other station's voice
+    double uncertainty_hz = 0.0; // voice: one standard deviation of df_hz
+    bool ambiguous = false;      // voice: more than one df fits
+};
+
+// Why the reading is not one to correct on (in words for the panel), empty when it is.
+std::string reading_refusal(const Reading& reading, double step_hz);
+
 // What one press of Correct RX does: the reading's df rounded to the rig's step, the receiver
 // moved so that the tones come back where they were sent (USB: a positive df means the receiver
-// sits low, so it moves up; LSB the other way), through RIT when the rig has it.
+// sits low, so it moves up; LSB the other way), through RIT when the rig has it and `vfo` is
+// false, else the VFO itself (the transmitter then follows: the operator sends where the other
+// station is).
 struct Correction {
     std::string refused;  // why nothing is done; empty when there is something to do
     double move_hz = 0.0; // how far the receiver moves
     bool via_rit = false;
     double target_hz = 0.0; // the new RIT offset, or the new frequency
 };
-// `reading_ok`: a good reading resting on at least a second of signal.
-Correction plan_correction(double df_hz, bool reading_ok, double step_hz, const RigState& rig);
+Correction plan_correction(const Reading& reading, double step_hz, const RigState& rig, bool vfo);
 
 // What the reading becomes when the receiver moves by `moved_hz` in `sideband`.
 double df_after_move(double df_hz, double moved_hz, Sideband sideband);
 
-// "RX +7 Hz; residual +0.372 Hz (rig step 1 Hz)"
-std::string correction_report(double moved_hz, double residual_hz, double step_hz);
+// "RX +7 Hz; residual +0.372 Hz (rig step 1 Hz)", "VFO" for `what` when the VFO moved.
+std::string correction_report(double moved_hz, double residual_hz, double step_hz,
+                              const char* what = "RX");
 
 // "14200000 Hz USB, RIT +7 Hz" and the like.
 std::string describe(const RigState& s);

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The keyboard in a dialog, against the real dialog manager as much as against platform/'s: what
 // Esc, Return, Tab, Space and Alt+F4 send to the dialog procedure of the program's own template
-// (one push button, the only tab stop, and no default push button), and when.
+// (one push button, the only tab stop, and no default push button), and when; and what a check
+// box and mnemonics do in the tests' own dialog (a push button, then an automatic check box).
 #include "tests/conformance/conformance.h"
 
 #include <gtest/gtest.h>
@@ -14,7 +15,8 @@ namespace {
 
 namespace c = conformance;
 
-constexpr int on_off = 1001;
+constexpr int on_off = 1001; // Tavrene's On/Off, and the Go button of Checks
+constexpr int track = 1013;  // the check box of Checks
 
 struct Command {
     UINT msg;
@@ -50,15 +52,30 @@ WPARAM clicked(int id) {
 
 // A case: keys and clicks, and what the procedure must have got once they are done.
 struct Step {
-    enum Kind { Press, Down, Up, AltPress, Click } kind;
-    UINT key;
+    enum Kind { Press, Down, Up, AltPress, Click, Check } kind;
+    UINT key; // Click: the control's id; Check: what CheckDlgButton is given
 };
 struct KeyCase {
     const char* name;
     std::vector<Step> steps;
-    // Filled with the button's handle once the dialog is up (the only lparam that is one).
-    std::vector<Command> (*expected)(HWND button);
+    // Filled with the button's handle once the dialog is up (the only lparam that is one); in
+    // Checks, with the control focused at the end.
+    std::vector<Command> (*expected)(HWND control);
+    const char* dialog = "Tavrene";
+    int checked_after = -1; // IsDlgButtonChecked of the check box at the end; -1 for none
 };
+
+// `n` clicks of the control focused at the end (which of the two, the check box's state says).
+template <int n> std::vector<Command> clicks(HWND last) {
+    const WPARAM id = static_cast<WPARAM>(GetWindowLongPtrA(last, GWLP_ID));
+    return std::vector<Command>(n,
+                                Command{WM_COMMAND, clicked(id), reinterpret_cast<LPARAM>(last)});
+}
+std::vector<Command> idok(HWND) {
+    return {{WM_COMMAND, IDOK, 0}};
+}
+constexpr Step space{Step::Down, VK_SPACE}, space_up{Step::Up, VK_SPACE},
+    click_box{Step::Click, track};
 
 const KeyCase key_cases[] = {
     {"Escape cancels",
@@ -87,7 +104,7 @@ const KeyCase key_cases[] = {
      }},
     // A mouse click focuses the button but does not make it the default one.
     {"Click, then Return",
-     {{Step::Click, 0}, {Step::Press, VK_RETURN}},
+     {{Step::Click, on_off}, {Step::Press, VK_RETURN}},
      [](HWND b) {
          return std::vector<Command>{{WM_COMMAND, clicked(on_off), reinterpret_cast<LPARAM>(b)},
                                      {WM_COMMAND, IDOK, 0}};
@@ -97,6 +114,21 @@ const KeyCase key_cases[] = {
      [](HWND) {
          return std::vector<Command>{{WM_SYSCOMMAND, SC_CLOSE, 0}};
      }},
+    // An automatic check box turns over before it tells the dialog, by key or by click.
+    {"Space on the box", {{Step::Press, VK_TAB}, space, space_up}, clicks<1>, "Checks", 1},
+    {"Two clicks", {{Step::Press, VK_TAB}, click_box, click_box}, clicks<2>, "Checks", 0},
+    {"Return on the box", {{Step::Press, VK_TAB}, {Step::Press, VK_RETURN}}, idok, "Checks", 0},
+    // A mnemonic focuses its control and clicks it; with no control that takes characters, the
+    // letter alone is one too.
+    {"Alt+T from the button", {{Step::AltPress, 'T'}}, clicks<1>, "Checks", 1},
+    {"T alone", {{Step::Press, 'T'}}, clicks<1>, "Checks", 1},
+    {"Alt+G from the box", {{Step::Press, VK_TAB}, {Step::AltPress, 'G'}}, clicks<1>, "Checks", 0},
+    // Set by the program, a box says nothing; a two-state box takes BST_INDETERMINATE as checked.
+    {"CheckDlgButton",
+     {{Step::Check, 1}, {Step::Check, 0}, {Step::Check, 2}},
+     clicks<0>,
+     "Checks",
+     1},
 };
 
 std::string describe(const std::vector<Command>& commands) {
@@ -120,9 +152,11 @@ TEST_F(Win32DialogKeys, EachKeySendsWhatTheDialogManagerSends) {
     for (const KeyCase& k : key_cases) {
         got.clear();
         HWND button = nullptr;
+        std::vector<Command> expected;
+        int checked = -1;
         bool space_down_clicked = false;
         bool open_after = false;
-        c::run_dialog("Tavrene", recording_dialog, [&](HWND dialog) {
+        c::run_dialog(k.dialog, recording_dialog, [&](HWND dialog) {
             c::pump_for(20);
             button = c::focused_control(dialog);
             for (const Step& s : k.steps) {
@@ -142,17 +176,26 @@ TEST_F(Win32DialogKeys, EachKeySendsWhatTheDialogManagerSends) {
                     c::key(dialog, s.key, false);
                     break;
                 case Step::Click:
-                    c::click(dialog, on_off);
+                    c::click(dialog, static_cast<int>(s.key));
+                    break;
+                case Step::Check:
+                    CheckDlgButton(dialog, track, s.key);
                     break;
                 }
                 c::pump_for(20);
             }
-            open_after = c::focused_control(dialog) != nullptr;
+            const HWND last = c::focused_control(dialog);
+            open_after = last != nullptr;
+            expected = k.expected(k.dialog == std::string("Checks") ? last : button); // still there
+            if (k.checked_after >= 0) {
+                checked = static_cast<int>(IsDlgButtonChecked(dialog, track));
+            }
         });
         EXPECT_NE(button, nullptr) << k.name;
         EXPECT_TRUE(open_after) << k.name << ": the focus went away";
         EXPECT_FALSE(space_down_clicked) << k.name << ": clicked before the key came up";
-        EXPECT_EQ(got, k.expected(button)) << k.name << ": got " << describe(got);
+        EXPECT_EQ(got, expected) << k.name << ": got " << describe(got);
+        EXPECT_EQ(checked, k.checked_after) << k.name;
     }
 }
 

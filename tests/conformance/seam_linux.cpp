@@ -48,6 +48,9 @@ int qt_key(UINT virtual_key) {
     case VK_F4:
         return Qt::Key_F4;
     default:
+        if (virtual_key >= 'A' && virtual_key <= 'Z') {
+            return Qt::Key_A + static_cast<int>(virtual_key - 'A');
+        }
         ADD_FAILURE() << "no Qt key for virtual key " << virtual_key;
         return 0;
     }

@@ -74,6 +74,12 @@ e2e_test(e2e_wine_meter bash ${e2e_dir}/e2e_meter.sh wine
 # Alone as well: the reading needs the audio unstarved.
 set_tests_properties(e2e_wine_meter PROPERTIES FIXTURES_REQUIRED "windows_exe;wine_prefix"
                      RESOURCE_LOCK wine_prefix RUN_SERIAL TRUE TIMEOUT 60)
+# tavrene-meter.exe's rig panel against a real rigctld on the loopback: connected, Correct RX,
+# the daemon killed.
+e2e_test(e2e_wine_rig bash ${e2e_dir}/e2e_wine_rig.sh
+         ${TAVRENE_WINDOWS_BUILD_DIR}/tavrene-meter.exe ${e2e_work}/wine_rig ${e2e_work}/wine)
+set_tests_properties(e2e_wine_rig PROPERTIES FIXTURES_REQUIRED "windows_exe;wine_prefix"
+                     RESOURCE_LOCK wine_prefix RUN_SERIAL TRUE TIMEOUT 120)
 # The installer and the portable zip (make windows-package) under Wine, installing into the
 # shared prefix and removing itself from it; it plays the tone, so alone as well.
 e2e_test(e2e_windows_package bash ${e2e_dir}/e2e_windows_package.sh ${TAVRENE_WINDOWS_BUILD_DIR}
@@ -84,8 +90,8 @@ set_tests_properties(e2e_windows_package PROPERTIES FIXTURES_REQUIRED "windows_e
 set_property(TEST e2e_windows_package APPEND PROPERTY LABELS windows-package)
 
 # The platform conformance tests that call only Win32 (tests/conformance/), built for Windows and
-# run under Wine against the real user32, gdi32 and winmm: the same assertions test_platform
-# holds platform/ to.
+# run under Wine against the real user32, gdi32 and winmm: the same assertions test_platform and
+# test_dialog_keys hold platform/ to.
 set(conformance_windows_build ${CMAKE_BINARY_DIR}/conformance-windows)
 e2e_test(e2e_conformance_build bash ${e2e_dir}/e2e_conformance_build.sh ${CMAKE_SOURCE_DIR}
          ${conformance_windows_build})

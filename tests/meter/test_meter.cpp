@@ -5,6 +5,8 @@
 #include "meter/meter.h"
 #include "tests/app/app_fixture.h"
 
+#include <Qt>
+
 #include <arpa/inet.h>
 #include <csignal>
 #include <netinet/in.h>
@@ -391,6 +393,7 @@ TEST_F(MeterTest, RigPanelSaysWhyItHasNoRigAndNeverStallsTheWindow) {
         FakeDaemon daemon(c.reply);
         meter_options.rig = true;
         meter_options.rig_port = daemon.port;
+        std::chrono::steady_clock::time_point closed_at;
         if (!c.listening) {
             meter_options.rig_port = FakeDaemon("").port; // closed again at once
         }
@@ -407,10 +410,16 @@ TEST_F(MeterTest, RigPanelSaysWhyItHasNoRigAndNeverStallsTheWindow) {
                     [&] { return text(dialog, rig_result_text_id).rfind("Not corrected", 0) == 0; },
                     3000, &longest_ms))
                     << text(dialog, rig_result_text_id);
+                // Closed in the middle of an exchange (a hung one waits its whole second).
+                platform::testing::click(dialog, correct_button_id);
+                run_until_real([] { return false; }, 100, &longest_ms);
+                closed_at = std::chrono::steady_clock::now();
                 platform::testing::close_box(dialog);
             }),
             0);
         EXPECT_LT(longest_ms, 100) << "the window was held up";
+        const auto closing = std::chrono::steady_clock::now() - closed_at;
+        EXPECT_LT(closing, std::chrono::milliseconds(200)) << "the exchange was waited for";
     }
 }
 
@@ -463,16 +472,20 @@ TEST_F(MeterTest, CorrectRxZeroBeatsTheDemoLinkThroughRigctld) {
         const char* mode;
         const char* result;
         const char* rit;
+        const char* freq = "145000000";
+        bool vfo = false;
     } const cases[] = {
         {"USB", "RX +7 Hz; residual +0.372 Hz (rig step 1 Hz)", "7"},
         {"LSB", "RX -7 Hz; residual +0.372 Hz (rig step 1 Hz)", "-7"},
+        {"LSB", "VFO -7 Hz; residual +0.372 Hz (rig step 1 Hz)", "0", "144999993", true},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.mode);
+        SCOPED_TRACE(std::string(c.mode) + (c.vfo ? " VFO" : ""));
         Rigctld rigctld;
         ASSERT_EQ(rigctld.command(std::string("M ") + c.mode + " 2400"), "");
         meter_options.rig = true;
         meter_options.rig_port = rigctld.port;
+        meter_options.rig_vfo = c.vfo;
         meter_path_options.link.df_hz = 7.372;
         path->set_df(7.372);
         double longest_ms = 0;
@@ -494,6 +507,7 @@ TEST_F(MeterTest, CorrectRxZeroBeatsTheDemoLinkThroughRigctld) {
                 EXPECT_TRUE(run_until_real([&] { return result() == c.result; }, 3000, &longest_ms))
                     << result();
                 EXPECT_EQ(rigctld.command("j"), c.rit);
+                EXPECT_EQ(rigctld.command("f"), c.freq);
                 EXPECT_FALSE(meter_reading().has_df) << "the fit ran across the jump";
                 EXPECT_TRUE(
                     run_until_real([] { return reading_near(0.372, 0.01); }, 5000, &longest_ms))
@@ -524,6 +538,42 @@ TEST_F(MeterTest, CorrectRxZeroBeatsTheDemoLinkThroughRigctld) {
             0);
         EXPECT_LT(longest_ms, 100) << "the window was held up";
     }
+}
+
+// Track corrects once by itself, stands back when rigctl turns the dial, and comes back after
+// the pause.
+TEST_F(MeterTest, TrackCorrectsByItselfAndStandsBackWhenTheDialMoves) {
+    platform::use_virtual_clock(false);
+    Rigctld rigctld;
+    ASSERT_EQ(rigctld.command("M USB 2400"), "");
+    meter_options.rig = true;
+    meter_options.rig_port = rigctld.port;
+    meter_path_options.link.df_hz = 7.372;
+    path->set_df(7.372);
+    double longest_ms = 0;
+    EXPECT_EQ(run([&](HWND dialog) {
+                  const auto shows = [&](const std::string& start, int ms) {
+                      const auto now = [&] { return text(dialog, rig_result_text_id); };
+                      EXPECT_TRUE(run_until_real([&] { return now().rfind(start, 0) == 0; }, ms,
+                                                 &longest_ms))
+                          << now();
+                  };
+                  press_and_wait(dialog, "Off");
+                  platform::testing::press_key(dialog, Qt::Key_T, Qt::AltModifier);
+                  EXPECT_EQ(IsDlgButtonChecked(dialog, track_check_id), UINT{BST_CHECKED});
+                  shows("Track: RX +7 Hz", 6000);
+                  EXPECT_EQ(rigctld.command("j"), "7");
+                  // The operator's hand: 3 Hz up, which the reading then shows (-2.6 Hz).
+                  EXPECT_EQ(rigctld.command("J 10"), "");
+                  const auto turned = std::chrono::steady_clock::now();
+                  shows("Track paused: the dial moved (10 s from the last turn)", 3000);
+                  shows("Track: RX -3 Hz", 14000);
+                  EXPECT_GE(std::chrono::steady_clock::now() - turned, std::chrono::seconds(10));
+                  EXPECT_EQ(rigctld.command("j"), "7");
+                  platform::testing::close_box(dialog);
+              }),
+              0);
+    EXPECT_LT(longest_ms, 100) << "the window was held up";
 }
 
 } // namespace

@@ -99,16 +99,30 @@ TEST(RigCorrection, MovesTheReceiverByWholeStepsTheWayTheSidebandNeeds) {
     sending.transmitting = true;
     rig::RigState rit_near_end = usb;
     rit_near_end.rit_hz = 9985;
+    // Voice: df, good, voice, uncertainty, ambiguous.
+    const rig::Reading voice{7.372, true, true, 0.2, false},
+        ambiguous{7.372, true, true, 0.2, true}, loose{7.372, true, true, 0.51, false},
+        no_voice{7.372, false, true, 0, false}, coarse_ok{7.372, true, true, 4.9, false};
     struct Case {
         double df;
         bool ok;
         double step;
         const rig::RigState& rig;
-        double move;     // expected move of the receiver, when not refused
-        double target;   // RIT or frequency asked for
-        const char* why; // part of the refusal, or "" for none
+        double move;                         // expected move of the receiver, when not refused
+        double target;                       // RIT or frequency asked for
+        const char* why;                     // part of the refusal, or "" for none
+        const rig::Reading* voice = nullptr; // a voice reading instead of df and ok
+        bool vfo = false;
     } const cases[] = {
         {7.372, true, 1, usb, 7, 7, ""},
+        {0, true, 1, usb, 7, 7, "", &voice},
+        {0, true, 10, usb, 10, 10, "", &coarse_ok},
+        {0, true, 1, usb, 0, 0, "ambiguous", &ambiguous},
+        {0, true, 1, usb, 0, 0, "uncertain (+-0.51 Hz, over half the rig's step of 1 Hz)", &loose},
+        {0, true, 1, usb, 0, 0, "No voice reading yet", &no_voice},
+        {7.372, true, 1, usb, 7, 14'200'007, "", nullptr, true},
+        {7.372, true, 1, lsb, -7, 14'199'993, "", nullptr, true},
+        {7.372, true, 1, rit_near_end, 7, 14'200'007, "", nullptr, true},
         {7.372, true, 1, lsb, -7, -7, ""},
         {-7.6, true, 1, usb, -8, -8, ""},
         {7.372, true, 10, usb, 10, 10, ""},
@@ -122,7 +136,9 @@ TEST(RigCorrection, MovesTheReceiverByWholeStepsTheWayTheSidebandNeeds) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.df) + " " + c.rig.mode + " step " + std::to_string(c.step));
-        const rig::Correction k = rig::plan_correction(c.df, c.ok, c.step, c.rig);
+        const rig::Reading tone{c.df, c.ok};
+        const rig::Reading& reading = c.voice ? *c.voice : tone;
+        const rig::Correction k = rig::plan_correction(reading, c.step, c.rig, c.vfo);
         if (*c.why) {
             EXPECT_NE(k.refused.find(c.why), std::string::npos) << k.refused;
             continue;
@@ -130,9 +146,10 @@ TEST(RigCorrection, MovesTheReceiverByWholeStepsTheWayTheSidebandNeeds) {
         EXPECT_EQ(k.refused, "");
         EXPECT_EQ(k.move_hz, c.move);
         EXPECT_EQ(k.target_hz, c.target);
-        EXPECT_EQ(k.via_rit, c.rig.has_rit);
+        EXPECT_EQ(k.via_rit, c.rig.has_rit && !c.vfo);
         // What is left after the move is below half a step.
-        EXPECT_LE(std::abs(rig::df_after_move(c.df, k.move_hz, c.rig.sideband())), c.step / 2);
+        EXPECT_LE(std::abs(rig::df_after_move(reading.df_hz, k.move_hz, c.rig.sideband())),
+                  c.step / 2);
     }
     EXPECT_EQ(rig::correction_report(7, 0.372, 1), "RX +7 Hz; residual +0.372 Hz (rig step 1 Hz)");
 }
