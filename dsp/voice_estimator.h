@@ -50,6 +50,9 @@ class VoiceEstimator {
 
   private:
     struct State;
+    void analyse_frame();
+    void restart(long long from_frame);
+    void update_reading(long long now);
     State* state_;
 };
 
