@@ -23,28 +23,37 @@
 #include <complex>
 #include <numbers>
 #include <vector>
+#include <cstdio>
+#include <cstdlib>
 
 namespace dsp {
 
 namespace {
 
 constexpr double fs = sample_rate_hz;
-constexpr size_t frame_len = 768;  // 70 ms: resolves harmonics 70 Hz apart under the Hann window
+constexpr size_t frame_len = 512;  // 70 ms: resolves harmonics 70 Hz apart under the Hann window
 constexpr size_t hop = 256;        // 23 ms
 constexpr size_t fft_len = 4096;   // zero-padded: 2.7 Hz bins, small interpolation bias
 constexpr double bin_hz = fs / fft_len;
 constexpr double search_lo_hz = 200.0, search_hi_hz = 3000.0;
 constexpr int max_peaks = 40;
 constexpr double min_f0 = 70.0, max_f0 = 400.0;
-constexpr int min_harmonics = 5; // numbered peaks a frame needs to count as voiced
+constexpr int min_harmonics = 4; // numbered peaks a frame needs to count as voiced
 constexpr double peak_prominence_db = 6.0;
-constexpr double peak_floor_db = 8.0; // above the frame's median level
+// A voiced frame's comb: how far a peak may sit from its harmonic, how much of the peaks' weight
+// over its span it must take, and how closely the peaks it takes must fit it.
+constexpr double harmonic_tolerance = 0.04; // of F0
+constexpr double min_share = 0.5;
+constexpr double max_rms_share = 0.015; // of F0
+constexpr double max_rms_hz = 3.0;
+constexpr double peak_floor_db = 8.0; // above the frame's 20th percentile
 
 // The df grid reaches past the range read, so that an alias just outside it is seen.
 constexpr double grid_half_hz = 520.0;
 constexpr double grid_step_hz = 0.25;
 constexpr int grid_points = int(2 * grid_half_hz / grid_step_hz) + 1;
 constexpr double min_sigma_hz = 1.0; // no single frame may claim more than this
+constexpr double likelihood_floor = 0.05;
 
 // The stretch judged for speech, and what speech shows over it.
 constexpr int presence_frames = int(2.0 * fs / hop); // 2 s
@@ -54,11 +63,12 @@ constexpr double min_level_spread_db = 6; // p90 - p10 of the frame levels
 constexpr double hold_s = 3.0;            // a reading outlives a pause this long as "reading"
 constexpr double restart_gap_s = 8.0;     // after this much without voice, a new reading
 
-// Reading versus ambiguous: the second peak (at least this far away) against the first.
+// Reading versus ambiguous: the top of the grid must lead every other peak (at least this far
+// away) by this much log evidence.
 constexpr double min_separation_hz = 12.0;
-constexpr double max_second_ratio = 0.55;
-constexpr double min_voiced_s = 1.5;    // before any reading
-constexpr double ambiguous_after_s = 4; // before "ambiguous" rather than "listening"
+constexpr double min_lead = 12.0;
+constexpr double min_voiced_s = 0.5;    // before any reading
+constexpr double ambiguous_after_s = 2; // before "ambiguous" rather than "listening"
 
 // A new voice: among the latest voiced frames, too few agree with the reading.
 constexpr int change_window = 48;
@@ -86,36 +96,39 @@ double frame_sigma(const Frame& f, int m) {
     return std::sqrt(std::max(v, 0.0) + min_sigma_hz * min_sigma_hz);
 }
 
-// Weighted least squares f = k F0 + df over the peaks numbered on `f0` and `df0`; returns the
-// number of peaks taken. `missing` counts harmonics between the lowest and highest taken that
-// have no peak.
-int fit_comb(const std::vector<Peak>& peaks, double f0, double df0, Frame& out, int& missing) {
-    double sw = 0, sk = 0, skk = 0, sf = 0, skf = 0;
-    int n = 0, kmin = 1 << 30, kmax = -1;
-    std::array<bool, 64> seen{};
+// Weighted least squares f = k F0 + df over the peaks numbered on `f0` and `df0` (each harmonic
+// takes its strongest peak near it); returns the number of peaks taken. `missing` counts the
+// harmonics between the lowest and highest taken that have no peak.
+int fit_comb(const std::vector<Peak>& peaks, double f0, double df0, Frame& out, int& missing,
+             double& share, double& rms) {
+    constexpr int max_k = 63;
+    std::array<const Peak*, max_k + 1> taken{};
+    int n = 0, kmin = max_k, kmax = 0;
     for (const Peak& p : peaks) {
         double k = std::round((p.hz - df0) / f0);
         double r = p.hz - df0 - k * f0;
-        if (k < 1 || k > 60 || std::abs(r) > std::max(0.06 * f0, 6.0)) {
+        if (k < 1 || k > max_k || std::abs(r) > std::max(harmonic_tolerance * f0, 5.0) ||
+            taken[size_t(k)]) {
             continue;
         }
-        int ki = int(k);
-        if (seen[size_t(ki)]) {
-            continue; // two peaks on one harmonic: keep the first (stronger peaks come first)
-        }
-        seen[size_t(ki)] = true;
-        kmin = std::min(kmin, ki);
-        kmax = std::max(kmax, ki);
-        sw += p.weight;
-        sk += p.weight * k;
-        skk += p.weight * k * k;
-        sf += p.weight * p.hz;
-        skf += p.weight * k * p.hz;
+        taken[size_t(k)] = &p;
+        kmin = std::min(kmin, int(k));
+        kmax = std::max(kmax, int(k));
         ++n;
     }
     missing = n > 0 ? (kmax - kmin + 1 - n) : 0;
     if (n < 3) {
         return n;
+    }
+    double sw = 0, sk = 0, skk = 0, sf = 0, skf = 0;
+    for (int k = kmin; k <= kmax; ++k) {
+        if (const Peak* p = taken[size_t(k)]) {
+            sw += p->weight;
+            sk += p->weight * k;
+            skk += p->weight * k * k;
+            sf += p->weight * p->hz;
+            skf += p->weight * k * p->hz;
+        }
     }
     double det = sw * skk - sk * sk;
     if (det <= 0) {
@@ -124,15 +137,22 @@ int fit_comb(const std::vector<Peak>& peaks, double f0, double df0, Frame& out, 
     double f0_fit = (sw * skf - sk * sf) / det;
     double df_fit = (skk * sf - sk * skf) / det;
     double ss = 0;
-    for (const Peak& p : peaks) {
-        double k = std::round((p.hz - df0) / f0);
-        if (k >= 1 && k <= 60 && seen[size_t(k)]) {
-            double r = p.hz - k * f0_fit - df_fit;
-            ss += p.weight * r * r;
+    for (int k = kmin; k <= kmax; ++k) {
+        if (const Peak* p = taken[size_t(k)]) {
+            double r = p->hz - k * f0_fit - df_fit;
+            ss += p->weight * r * r;
         }
     }
+    // The peaks' weight the comb takes, against all the peaks' weight over its span.
+    double span_weight = 0;
+    for (const Peak& p : peaks) {
+        double k = (p.hz - df_fit) / f0_fit;
+        span_weight += k > kmin - 0.5 && k < kmax + 0.5 ? p.weight : 0.0;
+    }
+    share = sw / std::max(span_weight, sw);
+    rms = std::sqrt(ss / sw);
     // Residual variance per unit weight, floored: a handful of peaks can fit too well by chance.
-    double s2 = std::max(ss / std::max(n - 2, 1), 0.25 * sw / n);
+    double s2 = std::max(ss / (n - 2), 0.25 * sw / n);
     out.f0 = f0_fit;
     out.df = df_fit;
     out.var_f0 = s2 * sw / det;
@@ -167,7 +187,8 @@ struct VoiceEstimator::State {
     long long frames = 0;             // frames analysed since the start
     long long restart_frame = 0;      // the first frame of the current reading
     long long last_voiced_frame = -1; // the latest frame counted
-    std::vector<double> grid = std::vector<double>(grid_points, 0.0);
+    std::vector<double> grid = std::vector<double>(grid_points, 0.0); // summed log evidence
+    std::vector<double> likelihood = std::vector<double>(grid_points, 0.0);
     double voiced_s = 0.0;
     VoiceReading reading;
 };
@@ -209,12 +230,12 @@ void find_peaks(const std::vector<double>& lp, std::vector<double>& scratch,
                 std::vector<Peak>& peaks) {
     const int lo = int(search_lo_hz / bin_hz), hi = int(search_hi_hz / bin_hz);
     scratch.assign(lp.begin() + lo, lp.begin() + hi);
-    double median = percentile(scratch, 0.5);
+    double floor = percentile(scratch, 0.2);
     peaks.clear();
     const int lobe = int(fft_len / frame_len) * 2; // the Hann main lobe's half width in bins
     for (int b = lo + 1; b < hi - 1; ++b) {
         if (lp[size_t(b)] < lp[size_t(b - 1)] || lp[size_t(b)] <= lp[size_t(b + 1)] ||
-            lp[size_t(b)] < median + peak_floor_db) {
+            lp[size_t(b)] < floor + peak_floor_db) {
             continue;
         }
         // Prominence over the lower of the deepest points within a lobe and a half each side.
@@ -266,20 +287,22 @@ bool fit_frame(const std::vector<Peak>& peaks, std::vector<double>& candidates, 
             continue; // close to the one just tried
         }
         last = f0;
-        // df on this comb from the circular mean of the peaks' positions in it
+        // df on this comb from the circular mean of the strong peaks' positions in it
         std::complex<double> z = 0;
-        for (const Peak& p : peaks) {
-            z += p.weight * std::polar(1.0, 2.0 * std::numbers::pi * p.hz / f0);
+        for (size_t i = 0; i < std::min(peaks.size(), size_t(8)); ++i) {
+            z += peaks[i].weight * std::polar(1.0, 2.0 * std::numbers::pi * peaks[i].hz / f0);
         }
         double df0 = std::arg(z) / (2.0 * std::numbers::pi) * f0;
-        Frame trial;
+        Frame trial = out;
         int missing = 0;
-        if (fit_comb(peaks, f0, df0, trial, missing) < min_harmonics) {
+        double share = 0, rms = 0;
+        if (fit_comb(peaks, f0, df0, trial, missing, share, rms) < min_harmonics) {
             continue;
         }
         // once more on the fitted comb, which numbers the far peaks better
-        int n = fit_comb(peaks, trial.f0, trial.df, trial, missing);
-        if (n < min_harmonics || trial.f0 < min_f0 || trial.f0 > max_f0) {
+        int n = fit_comb(peaks, trial.f0, trial.df, trial, missing, share, rms);
+        if (n < min_harmonics || trial.f0 < min_f0 || trial.f0 > max_f0 || share < min_share ||
+            rms > std::max(max_rms_share * trial.f0, max_rms_hz)) {
             continue;
         }
         double score = n - 1.0 * missing;
@@ -303,19 +326,29 @@ bool fit_frame(const std::vector<Peak>& peaks, std::vector<double>& candidates, 
 
 } // namespace
 
-// Adds (or with sign -1 takes away) a frame's proposals df + m F0 to the grid.
-static void add_to_grid(std::vector<double>& grid, const Frame& f, double sign) {
+// Adds a frame's evidence to the grid: log(1 + L/floor), L its proposals df + m F0 as Gaussians
+// of unit height. Summing logs makes the frames multiply, so an alias must be proposed by
+// nearly every frame to keep up with the true df; the floor keeps one wrong frame from vetoing.
+void add_to_grid(std::vector<double>& grid, std::vector<double>& likelihood, const Frame& f) {
+    std::fill(likelihood.begin(), likelihood.end(), 0.0);
     int mlo = int(std::ceil((-grid_half_hz - f.df) / f.f0));
     int mhi = int(std::floor((grid_half_hz - f.df) / f.f0));
+    int lo = grid_points, hi = -1;
     for (int m = mlo; m <= mhi; ++m) {
         double mu = f.df + m * f.f0;
         double sigma = frame_sigma(f, m);
-        double norm = sign * f.weight / (sigma * std::sqrt(2.0 * std::numbers::pi));
         int c = int(std::lround((mu + grid_half_hz) / grid_step_hz));
         int reach = int(4.0 * sigma / grid_step_hz) + 1;
         for (int g = std::max(c - reach, 0); g <= std::min(c + reach, grid_points - 1); ++g) {
             double x = (g * grid_step_hz - grid_half_hz - mu) / sigma;
-            grid[size_t(g)] += norm * std::exp(-0.5 * x * x);
+            likelihood[size_t(g)] += std::exp(-0.5 * x * x);
+        }
+        lo = std::min(lo, std::max(c - reach, 0));
+        hi = std::max(hi, std::min(c + reach, grid_points - 1));
+    }
+    for (int g = lo; g <= hi; ++g) {
+        if (likelihood[size_t(g)] > 0) {
+            grid[size_t(g)] += f.weight * std::log1p(likelihood[size_t(g)] / likelihood_floor);
         }
     }
 }
@@ -380,16 +413,23 @@ void VoiceEstimator::analyse_frame() {
         clipped += std::abs(x) >= 0.99f ? 1 : 0;
         s.padded[i] = x * s.window[i];
     }
-    f.level_db = 10.0 * std::log10(energy / frame_len + 1e-20);
+    f.level_db = 10.0 * std::log10(energy / frame_len + 1e-12);
     f.clipped = clipped > 2;
     if (energy > 1e-12 && !f.clipped) {
         s.fft.transform_real(s.padded.data(), s.spectrum.data());
-        for (size_t b = 1; b < fft_len / 2; ++b) {
+        // Only the bins the peak search reads, and those its prominence looks at either side.
+        const size_t lo = size_t(search_lo_hz / bin_hz) - 2 * fft_len / frame_len * 2;
+        const size_t hi = size_t(search_hi_hz / bin_hz) + 2 * fft_len / frame_len * 2;
+        for (size_t b = lo; b < hi; ++b) {
             s.log_power[b] = 10.0 * std::log10(std::norm(s.spectrum[b]) + 1e-20);
         }
-        s.log_power[0] = s.log_power[1];
         find_peaks(s.log_power, s.scratch, s.peaks);
         f.harmonic = fit_frame(s.peaks, s.candidates, f);
+        if (std::getenv("VDEBUG2")) {
+            std::fprintf(stderr, "%.3f lvl %.1f peaks %zu harm %d f0 %.2f df %.2f sd %.2f |", s.frames * hop / fs, f.level_db, s.peaks.size(), f.harmonic, f.f0, f.df, std::sqrt(f.var_df));
+            for (auto& p : s.peaks) std::fprintf(stderr, " %.0f", p.hz);
+            std::fprintf(stderr, "\n");
+        }
     }
     long long now = s.frames++;
 
@@ -419,6 +459,11 @@ void VoiceEstimator::analyse_frame() {
         double glide = percentile(s.scratch2, 0.5);
         double spread = percentile(s.scratch, 0.9) - percentile(s.scratch, 0.1);
         speech = glide >= min_glide && spread >= min_level_spread_db;
+        if (std::getenv("VDEBUG") && now % 22 == 0) {
+            std::fprintf(stderr, "t=%.1f harm=%d glide=%.4f spread=%.1f speech=%d\n", now * hop / fs, harmonic, glide, spread, speech);
+        }
+    } else if (std::getenv("VDEBUG") && now % 22 == 0) {
+        std::fprintf(stderr, "t=%.1f harm=%d nglide=%zu\n", now * hop / fs, harmonic, s.scratch2.size());
     }
 
     // A long silence ends the reading: the next voice may be another station.
@@ -431,7 +476,7 @@ void VoiceEstimator::analyse_frame() {
             Frame& g = s.ring[size_t(j % ring_size)];
             if (g.harmonic && !g.counted) {
                 g.counted = true;
-                add_to_grid(s.grid, g, 1.0);
+                add_to_grid(s.grid, s.likelihood, g);
                 s.voiced_s += frame_s;
                 s.last_voiced_frame = j;
             }
@@ -470,7 +515,7 @@ void VoiceEstimator::update_reading(long long now) {
         return;
     }
     double height = s.grid[size_t(top)];
-    double ratio = second < 0 ? 0.0 : height > 0 ? s.grid[size_t(second)] / height : 1.0;
+    double lead = second < 0 ? height : height - s.grid[size_t(second)];
     double df = top * grid_step_hz - grid_half_hz;
     if (top > 0 && top < grid_points - 1) {
         double a = s.grid[size_t(top - 1)], b = height, c = s.grid[size_t(top + 1)];
@@ -501,7 +546,7 @@ void VoiceEstimator::update_reading(long long now) {
             for (long long j = from; j <= now; ++j) {
                 Frame& g = s.ring[size_t(j % ring_size)];
                 if (g.counted) {
-                    add_to_grid(s.grid, g, 1.0);
+                    add_to_grid(s.grid, s.likelihood, g);
                     s.voiced_s += frame_s;
                     s.last_voiced_frame = j;
                 }
@@ -511,12 +556,22 @@ void VoiceEstimator::update_reading(long long now) {
         }
     }
 
+    if (std::getenv("VGRID") && now % 215 == 200) {
+        for (int g = 1; g < grid_points - 1; ++g) {
+            if (s.grid[size_t(g)] >= s.grid[size_t(g - 1)] && s.grid[size_t(g)] > s.grid[size_t(g + 1)] && s.grid[size_t(g)] > height - 30) {
+                std::fprintf(stderr, "   peak %.2f %.2f\n", g * grid_step_hz - grid_half_hz, s.grid[size_t(g)] - height);
+            }
+        }
+    }
+    if (std::getenv("VDEBUG") && now % 22 == 0) {
+        std::fprintf(stderr, "  voiced=%.2f top=%.2f lead=%.2f second=%.2f\n", s.voiced_s, df, lead, second * grid_step_hz - grid_half_hz);
+    }
     r.candidate_count = 0;
     if (s.voiced_s < min_voiced_s) {
         r.state = VoiceState::listening;
         return;
     }
-    if (ratio < max_second_ratio && std::abs(df) <= VoiceEstimator::max_df_hz) {
+    if (lead >= min_lead && std::abs(df) <= VoiceEstimator::max_df_hz) {
         // Spread of the counted frames' nearest proposals about the peak.
         double sw = 0, swx = 0, swxx = 0;
         int n = 0;
@@ -550,7 +605,7 @@ void VoiceEstimator::update_reading(long long now) {
         r.state = VoiceState::listening;
         return;
     }
-    // Ambiguous: the peaks of the grid within the range that reach max_second_ratio of the top.
+    // Ambiguous: the peaks of the grid within the range that come within min_lead of the top.
     r.state = VoiceState::ambiguous;
     std::array<int, 8> visited{};
     int visits = 0;
@@ -558,7 +613,7 @@ void VoiceEstimator::update_reading(long long now) {
                            r.candidate_count < VoiceReading::max_candidates;) {
         visited[size_t(visits++)] = centre;
         double hz = centre * grid_step_hz - grid_half_hz;
-        if (s.grid[size_t(centre)] < max_second_ratio * height) {
+        if (s.grid[size_t(centre)] < height - min_lead) {
             break;
         }
         if (std::abs(hz) <= VoiceEstimator::max_df_hz) {
