@@ -133,7 +133,8 @@ std::vector<float> loop_to(const std::vector<float>& x, double seconds) {
     std::vector<float> out;
     const size_t n = size_t(seconds * fs);
     while (!x.empty() && out.size() < n) {
-        out.insert(out.end(), x.begin(), x.begin() + std::ptrdiff_t(std::min(x.size(), n - out.size())));
+        out.insert(out.end(), x.begin(),
+                   x.begin() + std::ptrdiff_t(std::min(x.size(), n - out.size())));
     }
     return out;
 }
@@ -144,8 +145,8 @@ std::vector<float> codec2_file(const std::string& name, std::string& error) {
     if (std::filesystem::exists(wav)) {
         error = recording::read(wav, dsp::sample_rate_hz, audio);
     } else {
-        error = recording::read("/usr/share/codec2/raw/" + name + ".raw", dsp::sample_rate_hz, audio,
-                                8000);
+        error = recording::read("/usr/share/codec2/raw/" + name + ".raw", dsp::sample_rate_hz,
+                                audio, 8000);
     }
     return error.empty() ? audio.samples : std::vector<float>{};
 }

@@ -7,8 +7,8 @@
 // edges and the spectral envelope out of the result.
 //
 // Renumbering the peaks by m moves df by m F0: every frame proposes df + m F0 for all m, each with
-// its own variance. These proposals are summed as Gaussians over a grid of df; while F0 wanders,
-// only the true df gathers the same place frame after frame. A frame counts only inside a stretch
+// its own variance. Each frame adds the log of its proposals (Gaussians) to a grid of df; while F0
+// wanders, only the true df is proposed frame after frame. A frame counts only inside a stretch
 // that looks like speech: enough harmonic frames, a fundamental that glides and a level that
 // comes and goes with syllables; steady combs (modems, tones, a monotone) never count.
 #include "dsp/voice_estimator.h"
@@ -23,17 +23,17 @@
 #include <complex>
 #include <numbers>
 #include <vector>
-#include <cstdio>
-#include <cstdlib>
 
 namespace dsp {
 
 namespace {
 
 constexpr double fs = sample_rate_hz;
-constexpr size_t frame_len = 512;  // 70 ms: resolves harmonics 70 Hz apart under the Hann window
-constexpr size_t hop = 256;        // 23 ms
-constexpr size_t fft_len = 4096;   // zero-padded: 2.7 Hz bins, small interpolation bias
+// 46 ms: short enough for a gliding pitch; the Hann main lobe (+-43 Hz) still parts harmonics
+// 70 Hz apart.
+constexpr size_t frame_len = 512;
+constexpr size_t hop = 256;      // 23 ms
+constexpr size_t fft_len = 4096; // zero-padded: 2.7 Hz bins, small interpolation bias
 constexpr double bin_hz = fs / fft_len;
 constexpr double search_lo_hz = 200.0, search_hi_hz = 3000.0;
 constexpr int max_peaks = 40;
@@ -66,9 +66,14 @@ constexpr double restart_gap_s = 8.0;     // after this much without voice, a ne
 // Reading versus ambiguous: the top of the grid must lead every other peak (at least this far
 // away) by this much log evidence.
 constexpr double min_separation_hz = 12.0;
-constexpr double min_lead = 12.0;
-constexpr double min_voiced_s = 0.5;    // before any reading
+constexpr double min_lead = 16.0;
+constexpr double min_voiced_s = 1.0; // before any reading
+// The aliases df +- F0 part from df only as far as F0 has moved: the fundamentals counted must
+// spread (standard deviation) at least this much.
+constexpr double min_f0_spread_hz = 6.0;
 constexpr double ambiguous_after_s = 2; // before "ambiguous" rather than "listening"
+constexpr double frames_per_error = 4.0;
+constexpr double systematic_hz = 0.5;
 
 // A new voice: among the latest voiced frames, too few agree with the reading.
 constexpr int change_window = 48;
@@ -88,7 +93,6 @@ struct Frame {
     double level_db = -200.0;
     double f0 = 0.0, df = 0.0; // df as numbered, in (-F0/2, F0/2]
     double var_df = 0.0, var_f0 = 0.0, cov = 0.0;
-    double weight = 0.0;
 };
 
 double frame_sigma(const Frame& f, int m) {
@@ -204,7 +208,9 @@ VoiceEstimator::VoiceEstimator() : state_(new State) {
     state_->scratch2.reserve(presence_frames);
 }
 
-VoiceEstimator::~VoiceEstimator() { delete state_; }
+VoiceEstimator::~VoiceEstimator() {
+    delete state_;
+}
 
 void VoiceEstimator::reset() {
     State& s = *state_;
@@ -221,7 +227,9 @@ void VoiceEstimator::reset() {
     s.reading.serial = serial;
 }
 
-const VoiceReading& VoiceEstimator::reading() const { return state_->reading; }
+const VoiceReading& VoiceEstimator::reading() const {
+    return state_->reading;
+}
 
 namespace {
 
@@ -234,7 +242,7 @@ void find_peaks(const std::vector<double>& lp, std::vector<double>& scratch,
     peaks.clear();
     const int lobe = int(fft_len / frame_len) * 2; // the Hann main lobe's half width in bins
     for (int b = lo + 1; b < hi - 1; ++b) {
-        if (lp[size_t(b)] < lp[size_t(b - 1)] || lp[size_t(b)] <= lp[size_t(b + 1)] ||
+        if (lp[size_t(b)] < lp[size_t(b) - 1] || lp[size_t(b)] <= lp[size_t(b) + 1] ||
             lp[size_t(b)] < floor + peak_floor_db) {
             continue;
         }
@@ -248,14 +256,13 @@ void find_peaks(const std::vector<double>& lp, std::vector<double>& scratch,
         if (prominence < peak_prominence_db) {
             continue;
         }
-        double a = lp[size_t(b - 1)], c = lp[size_t(b + 1)], m = lp[size_t(b)];
+        double a = lp[size_t(b) - 1], c = lp[size_t(b) + 1], m = lp[size_t(b)];
         double d = a - 2 * m + c;
         double off = d < 0 ? 0.5 * (a - c) / d : 0.0;
         peaks.push_back({(b + off) * bin_hz, std::min(prominence, 30.0) / 30.0});
     }
-    std::sort(peaks.begin(), peaks.end(), [](const Peak& x, const Peak& y) {
-        return x.weight > y.weight;
-    });
+    std::sort(peaks.begin(), peaks.end(),
+              [](const Peak& x, const Peak& y) { return x.weight > y.weight; });
     if (peaks.size() > size_t(max_peaks)) {
         peaks.resize(max_peaks);
     }
@@ -320,7 +327,6 @@ bool fit_frame(const std::vector<Peak>& peaks, std::vector<double>& candidates, 
     out.df -= m * out.f0;
     out.var_df = out.var_df - 2.0 * m * out.cov + m * m * out.var_f0;
     out.cov = out.cov - m * out.var_f0;
-    out.weight = 1.0;
     return true;
 }
 
@@ -348,7 +354,7 @@ void add_to_grid(std::vector<double>& grid, std::vector<double>& likelihood, con
     }
     for (int g = lo; g <= hi; ++g) {
         if (likelihood[size_t(g)] > 0) {
-            grid[size_t(g)] += f.weight * std::log1p(likelihood[size_t(g)] / likelihood_floor);
+            grid[size_t(g)] += std::log1p(likelihood[size_t(g)] / likelihood_floor);
         }
     }
 }
@@ -368,7 +374,7 @@ int highest_peak(const std::vector<double>& grid, const int* away, int away_coun
     const int apart = int(min_separation_hz / grid_step_hz);
     for (int g = 1; g < grid_points - 1; ++g) {
         double v = grid[size_t(g)];
-        if (v <= 0 || v < grid[size_t(g - 1)] || v < grid[size_t(g + 1)] ||
+        if (v <= 0 || v < grid[size_t(g) - 1] || v < grid[size_t(g) + 1] ||
             (best >= 0 && v <= grid[size_t(best)])) {
             continue;
         }
@@ -384,6 +390,22 @@ int highest_peak(const std::vector<double>& grid, const int* away, int away_coun
 }
 
 } // namespace
+
+// Standard deviation of the fundamentals of the frames counted for the current reading.
+double VoiceEstimator::f0_spread(long long now) const {
+    const State& s = *state_;
+    double sum = 0, sum_sq = 0;
+    int n = 0;
+    for (long long j = now; j >= s.restart_frame && j > now - ring_size; --j) {
+        const Frame& g = s.ring[size_t(j % ring_size)];
+        if (g.counted) {
+            sum += g.f0;
+            sum_sq += g.f0 * g.f0;
+            ++n;
+        }
+    }
+    return n > 1 ? std::sqrt(std::max(sum_sq / n - (sum / n) * (sum / n), 0.0)) : 0.0;
+}
 
 int VoiceEstimator::push(const float* samples, size_t count) {
     State& s = *state_;
@@ -425,11 +447,6 @@ void VoiceEstimator::analyse_frame() {
         }
         find_peaks(s.log_power, s.scratch, s.peaks);
         f.harmonic = fit_frame(s.peaks, s.candidates, f);
-        if (std::getenv("VDEBUG2")) {
-            std::fprintf(stderr, "%.3f lvl %.1f peaks %zu harm %d f0 %.2f df %.2f sd %.2f |", s.frames * hop / fs, f.level_db, s.peaks.size(), f.harmonic, f.f0, f.df, std::sqrt(f.var_df));
-            for (auto& p : s.peaks) std::fprintf(stderr, " %.0f", p.hz);
-            std::fprintf(stderr, "\n");
-        }
     }
     long long now = s.frames++;
 
@@ -459,11 +476,6 @@ void VoiceEstimator::analyse_frame() {
         double glide = percentile(s.scratch2, 0.5);
         double spread = percentile(s.scratch, 0.9) - percentile(s.scratch, 0.1);
         speech = glide >= min_glide && spread >= min_level_spread_db;
-        if (std::getenv("VDEBUG") && now % 22 == 0) {
-            std::fprintf(stderr, "t=%.1f harm=%d glide=%.4f spread=%.1f speech=%d\n", now * hop / fs, harmonic, glide, spread, speech);
-        }
-    } else if (std::getenv("VDEBUG") && now % 22 == 0) {
-        std::fprintf(stderr, "t=%.1f harm=%d nglide=%zu\n", now * hop / fs, harmonic, s.scratch2.size());
     }
 
     // A long silence ends the reading: the next voice may be another station.
@@ -501,8 +513,7 @@ void VoiceEstimator::update_reading(long long now) {
     VoiceReading& r = s.reading;
     const double frame_s = hop / fs;
     r.voiced_s = s.voiced_s;
-    bool active = s.last_voiced_frame >= 0 &&
-                  double(now - s.last_voiced_frame) * frame_s <= hold_s;
+    bool active = s.last_voiced_frame >= 0 && double(now - s.last_voiced_frame) * frame_s <= hold_s;
     if (!active) {
         r.state = VoiceState::no_voice;
         return;
@@ -518,7 +529,7 @@ void VoiceEstimator::update_reading(long long now) {
     double lead = second < 0 ? height : height - s.grid[size_t(second)];
     double df = top * grid_step_hz - grid_half_hz;
     if (top > 0 && top < grid_points - 1) {
-        double a = s.grid[size_t(top - 1)], b = height, c = s.grid[size_t(top + 1)];
+        double a = s.grid[size_t(top) - 1], b = height, c = s.grid[size_t(top) + 1];
         double d = a - 2 * b + c;
         if (d < 0) {
             df += 0.5 * (a - c) / d * grid_step_hz;
@@ -556,16 +567,6 @@ void VoiceEstimator::update_reading(long long now) {
         }
     }
 
-    if (std::getenv("VGRID") && now % 215 == 200) {
-        for (int g = 1; g < grid_points - 1; ++g) {
-            if (s.grid[size_t(g)] >= s.grid[size_t(g - 1)] && s.grid[size_t(g)] > s.grid[size_t(g + 1)] && s.grid[size_t(g)] > height - 30) {
-                std::fprintf(stderr, "   peak %.2f %.2f\n", g * grid_step_hz - grid_half_hz, s.grid[size_t(g)] - height);
-            }
-        }
-    }
-    if (std::getenv("VDEBUG") && now % 22 == 0) {
-        std::fprintf(stderr, "  voiced=%.2f top=%.2f lead=%.2f second=%.2f\n", s.voiced_s, df, lead, second * grid_step_hz - grid_half_hz);
-    }
     r.candidate_count = 0;
     if (s.voiced_s < min_voiced_s) {
         r.state = VoiceState::listening;
@@ -592,12 +593,16 @@ void VoiceEstimator::update_reading(long long now) {
             swxx += w * x * x;
             ++n;
         }
-        if (n >= 3) {
+        if (n >= 3 && f0_spread(now) >= min_f0_spread_hz) {
+            // Neighbouring frames overlap and share a syllable's errors: about one in
+            // frames_per_error is independent. The floor stands for what the frames share
+            // whatever their number (a voice's envelope pulling its peaks, as measured).
             double mean = swx / sw;
             double var = std::max(swxx / sw - mean * mean, 0.0);
             r.state = VoiceState::reading;
             r.df_hz = df;
-            r.uncertainty_hz = std::sqrt(var / n + 1.0 / sw);
+            r.uncertainty_hz =
+                std::sqrt((var + 1.0 / sw) * frames_per_error / n + systematic_hz * systematic_hz);
             return;
         }
     }

@@ -26,7 +26,7 @@ struct VoiceReading {
     double uncertainty_hz = 0.0; // reading: one standard deviation of df_hz
     double voiced_s = 0.0;       // seconds of voiced speech the reading (or the listening) rests on
     static constexpr int max_candidates = 4;
-    int candidate_count = 0; // ambiguous: at least 2
+    int candidate_count = 0;                   // ambiguous: at least 2
     double candidates_hz[max_candidates] = {}; // ambiguous: the open values, likeliest first
     // Counts the voices: it changes when a new reading starts (another station, a retune, a
     // correction), so that a display or log can tell a new reading from the old one going on.
@@ -53,6 +53,7 @@ class VoiceEstimator {
     void analyse_frame();
     void restart(long long from_frame);
     void update_reading(long long now);
+    double f0_spread(long long now) const;
     State* state_;
 };
 
