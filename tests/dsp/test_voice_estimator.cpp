@@ -98,7 +98,7 @@ TEST(VoiceRetune, StartsANewReading) {
     bool read_before = false, read_after = false;
     const size_t step = size_t(fs / 2);
     for (size_t at = 0; at < y.size(); at += step) {
-        est.push(y.data() + at, step);
+        est.push(y.data() + at, std::min(step, y.size() - at));
         const dsp::VoiceReading& r = est.reading();
         if (r.state != dsp::VoiceState::reading) {
             continue;
@@ -113,6 +113,10 @@ TEST(VoiceRetune, StartsANewReading) {
         read_after = read_after || (now && at >= x.size());
     }
     EXPECT_TRUE(read_before && read_after);
+    const unsigned serial = est.reading().serial;
+    est.reset(); // the receiver retuned by hand: nothing of the old reading is left
+    EXPECT_EQ(est.reading().state, dsp::VoiceState::no_voice);
+    EXPECT_NE(est.reading().serial, serial);
 }
 
 std::vector<float> tones(std::initializer_list<double> hz, double seconds) {
