@@ -113,9 +113,9 @@ std::vector<float> tones(const std::vector<double>& hz, double seconds) {
 }
 
 // A synthetic voice: glottal-like pulses at F0 (harmonics falling 6 dB an octave) in syllables
-// of 0.25 s; `glide` moves F0 along each syllable by that share. Harmonic music, when
-// `notes` is set: steady pitches changing by musical steps.
-std::vector<float> synthetic(double f0, double glide, bool notes, double seconds) {
+// of 0.25 s, F0 swinging by `vibrato_hz` 5.5 times a second. Harmonic music, when `notes` is set:
+// steady pitches changing by musical steps, each note dying away.
+std::vector<float> synthetic(double f0, double vibrato_hz, bool notes, double seconds) {
     std::vector<float> x(size_t(seconds * fs));
     double phase = 0;
     const double scale[] = {1.0, 1.122, 1.26, 1.335, 1.498, 1.682, 1.888, 2.0};
@@ -123,7 +123,8 @@ std::vector<float> synthetic(double f0, double glide, bool notes, double seconds
         double t = double(i) / fs;
         double syl = std::fmod(t, 0.25) / 0.25;
         int index = int(t / 0.25);
-        double f = notes ? f0 * scale[(index * 5) % 8] : f0 * (1.0 + glide * (syl - 0.5));
+        double f = notes ? f0 * scale[(index * 5) % 8]
+                         : f0 + vibrato_hz * std::sin(2.0 * std::numbers::pi * 5.5 * t);
         phase += 2.0 * std::numbers::pi * f / fs;
         double v = 0;
         for (int k = 1; k * f < 3500; ++k) {
@@ -268,6 +269,8 @@ int main(int argc, char** argv) {
     refusals.push_back({"silence", std::vector<float>(size_t(20 * fs), 0.0f)});
     refusals.push_back({"synthetic music (steady notes)", synthetic(180.0, 0.0, true, 20.0)});
     refusals.push_back({"synthetic voice, constant F0 120 Hz", synthetic(120.0, 0.0, false, 20.0)});
+    refusals.push_back(
+        {"synthetic voice, F0 120 Hz +- 3 Hz vibrato", synthetic(120.0, 3.0, false, 20.0)});
     // Clipped at the capture: hts1a through the receiver, then 30 times into full scale.
     refusals.push_back({"hts1a clipped hard at the capture (30x into full scale)",
                         files.empty() ? std::vector<float>{} : files[0].audio});
@@ -288,10 +291,18 @@ int main(int argc, char** argv) {
             }
             dsp::VoiceEstimator est;
             int counts[4] = {0, 0, 0, 0}, n = 0;
+            double lo = 1e9, hi = -1e9;
             const size_t step = size_t(step_s * fs);
             for (size_t at = 0; at + step <= y.size(); at += step, ++n) {
                 est.push(y.data() + at, step);
                 ++counts[int(est.reading().state)];
+                if (est.reading().state == dsp::VoiceState::reading) {
+                    lo = std::min(lo, est.reading().df_hz);
+                    hi = std::max(hi, est.reading().df_hz);
+                }
+            }
+            if (lo <= hi) {
+                std::fprintf(stderr, "%s: readings %.2f .. %.2f\n", rf.name.c_str(), lo, hi);
             }
             auto share = [&](dsp::VoiceState st) {
                 return 100.0 * counts[int(st)] / std::max(n, 1);

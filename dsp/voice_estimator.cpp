@@ -185,7 +185,7 @@ struct VoiceEstimator::State {
     std::vector<std::complex<float>> spectrum = std::vector<std::complex<float>>(fft_len / 2);
     std::vector<double> log_power = std::vector<double>(fft_len / 2);
     std::vector<Peak> peaks;
-    std::vector<double> candidates, scratch, scratch2;
+    std::vector<double> candidates, scratch, scratch2, f0s;
 
     std::vector<Frame> ring = std::vector<Frame>(ring_size);
     long long frames = 0;             // frames analysed since the start
@@ -206,6 +206,7 @@ VoiceEstimator::VoiceEstimator() : state_(new State) {
     state_->candidates.reserve(max_peaks * max_peaks * 4);
     state_->scratch.reserve(presence_frames);
     state_->scratch2.reserve(presence_frames);
+    state_->f0s.reserve(ring_size);
 }
 
 VoiceEstimator::~VoiceEstimator() {
@@ -391,20 +392,18 @@ int highest_peak(const std::vector<double>& grid, const int* away, int away_coun
 
 } // namespace
 
-// Standard deviation of the fundamentals of the frames counted for the current reading.
-double VoiceEstimator::f0_spread(long long now) const {
-    const State& s = *state_;
-    double sum = 0, sum_sq = 0;
-    int n = 0;
+// Spread of the fundamentals of the frames counted for the current reading: the 10th to 90th
+// percentile over 2.56, a standard deviation that a few frames read an octave off cannot inflate.
+double VoiceEstimator::f0_spread(long long now) {
+    State& s = *state_;
+    s.f0s.clear();
     for (long long j = now; j >= s.restart_frame && j > now - ring_size; --j) {
         const Frame& g = s.ring[size_t(j % ring_size)];
         if (g.counted) {
-            sum += g.f0;
-            sum_sq += g.f0 * g.f0;
-            ++n;
+            s.f0s.push_back(g.f0);
         }
     }
-    return n > 1 ? std::sqrt(std::max(sum_sq / n - (sum / n) * (sum / n), 0.0)) : 0.0;
+    return (percentile(s.f0s, 0.9) - percentile(s.f0s, 0.1)) / 2.56;
 }
 
 int VoiceEstimator::push(const float* samples, size_t count) {
@@ -572,7 +571,8 @@ void VoiceEstimator::update_reading(long long now) {
         r.state = VoiceState::listening;
         return;
     }
-    if (lead >= min_lead && std::abs(df) <= VoiceEstimator::max_df_hz) {
+    const bool moved = f0_spread(now) >= min_f0_spread_hz; // also fills s.f0s
+    if (lead >= min_lead && std::abs(df) <= VoiceEstimator::max_df_hz && moved) {
         // Spread of the counted frames' nearest proposals about the peak.
         double sw = 0, swx = 0, swxx = 0;
         int n = 0;
@@ -593,7 +593,7 @@ void VoiceEstimator::update_reading(long long now) {
             swxx += w * x * x;
             ++n;
         }
-        if (n >= 3 && f0_spread(now) >= min_f0_spread_hz) {
+        if (n >= 3) {
             // Neighbouring frames overlap and share a syllable's errors: about one in
             // frames_per_error is independent. The floor stands for what the frames share
             // whatever their number (a voice's envelope pulling its peaks, as measured).
@@ -625,6 +625,15 @@ void VoiceEstimator::update_reading(long long now) {
             r.candidates_hz[r.candidate_count++] = hz;
         }
         centre = highest_peak(s.grid, visited.data(), visits);
+    }
+    // A pitch that has hardly moved leaves the top's own aliases open, however far it leads.
+    if (!moved && r.candidate_count == 1) {
+        const double f0 = percentile(s.f0s, 0.5);
+        for (double alias : {df - f0, df + f0}) {
+            if (std::abs(alias) <= VoiceEstimator::max_df_hz) {
+                r.candidates_hz[r.candidate_count++] = alias;
+            }
+        }
     }
     if (r.candidate_count < 2) {
         r.state = VoiceState::listening;

@@ -53,7 +53,7 @@ class VoiceEstimator {
     void analyse_frame();
     void restart(long long from_frame);
     void update_reading(long long now);
-    double f0_spread(long long now) const;
+    double f0_spread(long long now);
     State* state_;
 };
 

@@ -129,13 +129,17 @@ std::vector<float> tones(std::initializer_list<double> hz, double seconds) {
     return x;
 }
 
-// A voice that never changes its pitch: 120 Hz pulses in syllables of a quarter second.
-std::vector<float> monotone(double seconds) {
+// A voice that hardly changes its pitch: 120 Hz pulses in syllables of a quarter second, F0
+// swinging by `vibrato_hz` 5.5 times a second.
+std::vector<float> monotone(double seconds, double vibrato_hz) {
     std::vector<float> x(size_t(seconds * fs));
+    double phase = 0.0;
     for (size_t i = 0; i < x.size(); ++i) {
         double t = double(i) / fs, v = 0.0;
+        phase += 2.0 * std::numbers::pi *
+                 (120.0 + vibrato_hz * std::sin(2.0 * std::numbers::pi * 5.5 * t)) / fs;
         for (int k = 1; k * 120 < 3500; ++k) {
-            v += std::sin(2.0 * std::numbers::pi * 120.0 * k * t) / k;
+            v += std::sin(k * phase) / k;
         }
         x[i] = float(0.2 * v * std::sin(std::numbers::pi * std::fmod(t, 0.25) / 0.25));
     }
@@ -143,8 +147,8 @@ std::vector<float> monotone(double seconds) {
 }
 
 // What is not speech never gives a reading at any time: a data modem, noise, a tone, the
-// two-tone, silence, speech clipped hard, and a voice without pitch movement, which leaves the
-// aliases df + m F0 open.
+// two-tone, silence, speech clipped hard; nor does a voice whose pitch barely moves, which leaves
+// the aliases df + m F0 open.
 TEST(VoiceRefusals, NoReadingFromWhatIsNotSpeech) {
     std::mt19937 rng(3);
     std::normal_distribution<float> gauss(0.0f, 0.1f);
@@ -161,7 +165,8 @@ TEST(VoiceRefusals, NoReadingFromWhatIsNotSpeech) {
                                   {"1 kHz", tones({1000.0}, 10.0), true},
                                   {"two-tone", tones({1000.0, 2000.0}, 10.0), true},
                                   {"silence", std::vector<float>(size_t(10 * fs)), false},
-                                  {"monotone", monotone(15.0), true}};
+                                  {"monotone", monotone(15.0, 0.0), true},
+                                  {"vibrato", monotone(15.0, 3.0), true}};
     if (have_corpus()) {
         cases.push_back({"modem", speech("vk2tpm_004", 10.0), true});
         std::vector<float> clipped = speech("hts1a", 10.0);
@@ -177,6 +182,14 @@ TEST(VoiceRefusals, NoReadingFromWhatIsNotSpeech) {
         EXPECT_EQ(feed(est, c.through_receiver ? voice_channel::receive(c.audio, s) : c.audio), 0)
             << c.name;
         EXPECT_NE(est.reading().state, dsp::VoiceState::reading) << c.name;
+        if (std::string(c.name) == "vibrato") {
+            // F0 moves, but by +-3 Hz only: df and df +- F0 stay open, all named.
+            const dsp::VoiceReading& r = est.reading();
+            ASSERT_EQ(r.state, dsp::VoiceState::ambiguous);
+            ASSERT_GE(r.candidate_count, 2);
+            EXPECT_NEAR(r.candidates_hz[0], 37.0, 3.0);
+            EXPECT_NEAR(std::abs(r.candidates_hz[1] - 37.0), 120.0, 3.0);
+        }
     }
 }
 
