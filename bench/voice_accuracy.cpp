@@ -321,7 +321,8 @@ int main(int argc, char** argv) {
     }
     // 8-bit captures: the same runs at 20 dB, quantized to u8 with speech peaks at 1/4 and 1/16.
     std::printf("\n### 8-bit capture against float, 20 dB\n\n"
-                "| input | median abs error (Hz) | 95th pct (Hz) | worst (Hz) | reading after 10 s "
+                "| input | median abs error (Hz) | 95th pct (Hz) | worst (Hz) | runs with a "
+                "reading by 10 s "
                 "|\n|---|---|---|---|---|\n");
     for (double peak : {0.0, 0.25, 1.0 / 16.0}) {
         std::vector<double> errors;
