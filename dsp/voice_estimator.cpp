@@ -82,13 +82,15 @@ constexpr double agree_tolerance_hz = 4.0;
 
 constexpr int ring_size = 4096; // frame records, about 94 s
 
+// A voice just at the end of the range reads a little beyond it half the time.
+constexpr double max_read_hz = VoiceEstimator::max_df_hz + 5.0;
+
 struct Peak {
     double hz, weight;
 };
 
 struct Frame {
     bool harmonic = false;
-    bool clipped = false;
     bool counted = false;
     double level_db = -200.0;
     double f0 = 0.0, df = 0.0; // df as numbered, in (-F0/2, F0/2]
@@ -435,8 +437,8 @@ void VoiceEstimator::analyse_frame() {
         s.padded[i] = x * s.window[i];
     }
     f.level_db = 10.0 * std::log10(energy / frame_len + 1e-12);
-    f.clipped = clipped > 2;
-    if (energy > 1e-12 && !f.clipped) {
+    // A clipped frame's harmonics carry the clipper's products: it is not analysed.
+    if (energy > 1e-12 && clipped <= 2) {
         s.fft.transform_real(s.padded.data(), s.spectrum.data());
         // Only the bins the peak search reads, and those its prominence looks at either side.
         const size_t lo = size_t(search_lo_hz / bin_hz) - 2 * fft_len / frame_len * 2;
@@ -572,7 +574,7 @@ void VoiceEstimator::update_reading(long long now) {
         return;
     }
     const bool moved = f0_spread(now) >= min_f0_spread_hz; // also fills s.f0s
-    if (lead >= min_lead && std::abs(df) <= VoiceEstimator::max_df_hz && moved) {
+    if (lead >= min_lead && std::abs(df) <= max_read_hz && moved) {
         // Spread of the counted frames' nearest proposals about the peak.
         double sw = 0, swx = 0, swxx = 0;
         int n = 0;
@@ -621,7 +623,7 @@ void VoiceEstimator::update_reading(long long now) {
         if (s.grid[size_t(centre)] < height - min_lead) {
             break;
         }
-        if (std::abs(hz) <= VoiceEstimator::max_df_hz) {
+        if (std::abs(hz) <= max_read_hz) {
             r.candidates_hz[r.candidate_count++] = hz;
         }
         centre = highest_peak(s.grid, visited.data(), visits);
@@ -630,7 +632,7 @@ void VoiceEstimator::update_reading(long long now) {
     if (!moved && r.candidate_count == 1) {
         const double f0 = percentile(s.f0s, 0.5);
         for (double alias : {df - f0, df + f0}) {
-            if (std::abs(alias) <= VoiceEstimator::max_df_hz) {
+            if (std::abs(alias) <= max_read_hz) {
                 r.candidates_hz[r.candidate_count++] = alias;
             }
         }
