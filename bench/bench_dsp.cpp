@@ -1,15 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Costs of the signal core. The synthesizer is measured next to the bare sines it must compute,
 // which are its floor; the band-pass pair per 528-byte block; the df estimator per second of
-// captured input.
+// captured input; the voice estimator per second of received speech.
+#include "bench/voice_channel.h"
 #include "dsp/bandpass.h"
 #include "dsp/df_estimator.h"
 #include "dsp/synth.h"
+#include "dsp/voice_estimator.h"
 #include "sim/link.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <string>
 #include <vector>
 
 namespace {
@@ -87,5 +90,33 @@ void BM_DfEstimatorSecond(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * second);
 }
 BENCHMARK(BM_DfEstimatorSecond)->Unit(benchmark::kMicrosecond);
+
+// One second of speech (codec2-examples' morig looped to 10 s, 77.8 Hz off, 20 dB, the receive
+// filter and AGC) through the voice estimator, fed round and round.
+void BM_VoiceEstimatorSecond(benchmark::State& state) {
+    std::string error;
+    std::vector<float> x = voice_channel::codec2_file("morig", error);
+    if (!error.empty()) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    voice_channel::Settings settings;
+    settings.df_hz = 77.8;
+    settings.snr_db = 20.0;
+    const std::vector<float> received =
+        voice_channel::receive(voice_channel::loop_to(x, 10.0), settings);
+    const size_t second = dsp::sample_rate_hz;
+    dsp::VoiceEstimator estimator;
+    size_t at = 0;
+    while (state.KeepRunning()) {
+        if (at + second > received.size()) {
+            at = 0;
+        }
+        benchmark::DoNotOptimize(estimator.push(received.data() + at, second));
+        at += second;
+    }
+    state.SetItemsProcessed(state.iterations() * second);
+}
+BENCHMARK(BM_VoiceEstimatorSecond)->Unit(benchmark::kMicrosecond);
 
 } // namespace

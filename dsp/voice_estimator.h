@@ -30,6 +30,9 @@ struct VoiceReading {
     double candidates_hz[max_candidates] = {}; // ambiguous: the open values, likeliest first
     // Counts the voices: it changes when a new reading starts (another station, a retune, a
     // correction), so that a display or log can tell a new reading from the old one going on.
+    // It changes on reset(), when the latest voiced frames stop agreeing with the reading, and
+    // after 8 s without voice; df_hz and uncertainty_hz keep the last reading's values through a
+    // pause ("no voice") until then.
     unsigned serial = 0;
 };
 
@@ -50,6 +53,10 @@ class VoiceEstimator {
 
   private:
     struct State;
+    void analyse_frame();
+    void restart(long long from_frame);
+    void update_reading(long long now);
+    double f0_spread(long long now);
     State* state_;
 };
 
