@@ -130,6 +130,8 @@ bench_ns() { awk -v n="$1_median" '$1 == n { v = $2; if ($3 == "us") v *= 1000; 
 FILL=$(bench_ns BM_FillToneBlock)
 SINES=$(bench_ns BM_SinesOfOneBlock)
 POINTS=$(bench_ns BM_ComputePoints)
+VOICE=$(bench_ns BM_VoiceEstimatorSecond)
+VOICE_SHARE=$(awk -v a="$VOICE" 'BEGIN { printf "%.2f", a / 1e7 }')
 RATIO=$(awk -v a="$FILL" -v b="$SINES" 'BEGIN { printf "%.2f", a / b }')
 POINTS_US=$(awk -v a="$POINTS" 'BEGIN { printf "%.2f", a / 1000 }')
 
@@ -155,6 +157,7 @@ Real program: $RUNS runs; in-process probes as listed. Medians, with the range o
 | Peak resident memory (VmHWM, end of the CPU run) | <= 80 MB | $PEAK MB | $(col_range 5) MB | $(verdict "$PEAK" "<=" 80) |
 | Fill block vs. the 8192 sines alone | <= 1.3x | ${RATIO}x ($(bench BM_FillToneBlock) vs $(bench BM_SinesOfOneBlock)) | | $(verdict "$RATIO" "<=" 1.3) |
 | Compute points (one repaint's band-pass pair) | median <= 5 us | $POINTS_US us | | $(verdict "$POINTS_US" "<=" 5) |
+| Voice estimator: one second of received speech (20 dB), as a share of real time | <= 1 % of one core | $VOICE_SHARE % | | $(verdict "$VOICE_SHARE" "<=" 1) |
 
 For context, over the same ${CPU_SECONDS} s: Xvfb used $(col 3) % and PulseAudio $(col 4) % of one core
 (the display server's share of presenting the repaints, and the loopback's mixing). The floor,
