@@ -52,7 +52,7 @@ test-deps:
 # Configured afresh each time (a second when nothing changed), so that the tests, the benchmarks
 # and their tools are built as soon as their packages are there.
 configure:
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRENE_WERROR=ON
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
@@ -72,7 +72,7 @@ check: build
 	cd $(BUILD) && ctest $(CTEST_FLAGS)
 
 $(ASAN_BUILD)/build.ninja:
-	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAVRENE_SANITIZE=ON \
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAVRENE_WERROR=ON -DTAVRENE_SANITIZE=ON \
 	  -DTAVRENE_BENCHMARKS=OFF -DTAVRENE_FUZZ=ON
 
 asan: $(ASAN_BUILD)/build.ninja
@@ -86,7 +86,7 @@ asan: $(ASAN_BUILD)/build.ninja
 # PulseAudio loopback: the host's audio threads are the only threads there are.
 TSAN_BUILD ?= build-tsan
 $(TSAN_BUILD)/build.ninja:
-	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRENE_BENCHMARKS=OFF \
+	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRENE_WERROR=ON -DTAVRENE_BENCHMARKS=OFF \
 	  -DCMAKE_CXX_FLAGS=-fsanitize=thread -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread
 
 tsan: $(TSAN_BUILD)/build.ninja
@@ -130,7 +130,7 @@ tidy: build
 # build-windows/tavrene-meter.exe.
 WINDOWS_BUILD ?= build-windows
 windows: test-deps
-	cmake -S . -B $(WINDOWS_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	cmake -S . -B $(WINDOWS_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAVRENE_WERROR=ON \
 	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64.cmake
 	cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target tavrene tavrene-meter
 
