@@ -38,8 +38,8 @@ define install
 	fi
 endef
 
-.PHONY: all build configure deps test-deps run test check asan tsan soak perf bench format tidy \
-  windows windows-package package clean
+.PHONY: all build configure deps test-deps run test check asan tsan other-build soak perf bench \
+  format tidy windows windows-package package clean
 
 all: build
 
@@ -62,11 +62,12 @@ run: deps configure
 	./$(BUILD)/tavrene
 
 # Every test: the Release build, then the ASan+UBSan build (which also runs the fuzzers for a
-# bounded time), then ThreadSanitizer over everything that has threads.
+# bounded time), then ThreadSanitizer over everything that has threads, then one other build.
 test: test-deps build
 	cd $(BUILD) && ctest $(CTEST_FLAGS)
 	$(MAKE) asan
 	$(MAKE) tsan
+	$(MAKE) other-build
 
 check: build
 	cd $(BUILD) && ctest $(CTEST_FLAGS)
@@ -92,6 +93,21 @@ $(TSAN_BUILD)/build.ninja:
 tsan: $(TSAN_BUILD)/build.ninja
 	cmake --build $(TSAN_BUILD) -j $(JOBS) --target test_app test_meter test_platform test_faults
 	tests/faults/run_tsan.sh $(TSAN_BUILD) $(CURDIR)/tests/faults/tsan.supp
+
+# One other build each run, made as a packager makes it (their flags, no warnings as errors): the
+# unit tests of the signal core, the platform layer and the rig link, built and run. Which one
+# turns with the day, through GCC and clang in the other build types and clang in the main one;
+# `make other-build OTHER=clang-Release` makes a given one.
+OTHER_BUILDS := gcc-Release clang-MinSizeRel gcc-Debug clang-Release gcc-MinSizeRel clang-Debug \
+  clang-RelWithDebInfo
+OTHER ?= $(word $(shell expr $$(date -u +%j) % 7 + 1),$(OTHER_BUILDS))
+other-build:
+	cmake -S . -B build-$(OTHER) -G Ninja -DCMAKE_BUILD_TYPE=$(word 2,$(subst -, ,$(OTHER))) \
+	  -DCMAKE_CXX_COMPILER=$(if $(filter clang-%,$(OTHER)),clang++,g++) -DTAVRENE_BENCHMARKS=OFF
+	cmake --build build-$(OTHER) -j $(JOBS) --target test_dsp test_rig test_platform
+	build-$(OTHER)/tests/test_dsp --gtest_brief=1
+	build-$(OTHER)/tests/test_rig --gtest_brief=1
+	QT_QPA_PLATFORM=offscreen build-$(OTHER)/tests/test_platform --gtest_brief=1
 
 # The real program toggled every half second for SOAK_SECONDS with capture running; the result
 # goes into docs/performance.md.
@@ -144,4 +160,4 @@ package: deps build
 	cd $(BUILD) && cpack -G DEB
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) build-windows
+	rm -rf $(BUILD) $(ASAN_BUILD) build-windows $(addprefix build-,$(OTHER_BUILDS))
