@@ -94,15 +94,17 @@ tsan: $(TSAN_BUILD)/build.ninja
 	cmake --build $(TSAN_BUILD) -j $(JOBS) --target test_app test_meter test_platform test_faults
 	tests/faults/run_tsan.sh $(TSAN_BUILD) $(CURDIR)/tests/faults/tsan.supp
 
-# One other build each run, made as a packager makes it (their flags, no warnings as errors): the
-# unit tests of the signal core, the platform layer and the rig link, built and run. Which one
-# turns with the day, through GCC and clang in the other build types and clang in the main one;
-# `make other-build OTHER=clang-Release` makes a given one.
+# One other build each run, made as a packager makes it (Debian's flags from dpkg-buildflags, no
+# warnings as errors): the unit tests of the signal core, the platform layer and the rig link,
+# built and run. Which one turns with the day, through GCC and clang in the other build types and
+# clang in the main one; `make other-build OTHER=clang-Release` makes a given one.
 OTHER_BUILDS := gcc-Release clang-MinSizeRel gcc-Debug clang-Release gcc-MinSizeRel clang-Debug \
   clang-RelWithDebInfo
 OTHER ?= $(word $(shell expr $$(date -u +%j) % 7 + 1),$(OTHER_BUILDS))
 other-build:
-	cmake -S . -B build-$(OTHER) -G Ninja -DCMAKE_BUILD_TYPE=$(word 2,$(subst -, ,$(OTHER))) \
+	CXXFLAGS="$$(dpkg-buildflags --get CPPFLAGS) $$(dpkg-buildflags --get CXXFLAGS)" \
+	  LDFLAGS="$$(dpkg-buildflags --get LDFLAGS)" \
+	  cmake -S . -B build-$(OTHER) -G Ninja -DCMAKE_BUILD_TYPE=$(word 2,$(subst -, ,$(OTHER))) \
 	  -DCMAKE_CXX_COMPILER=$(if $(filter clang-%,$(OTHER)),clang++,g++) -DTAVRENE_BENCHMARKS=OFF
 	cmake --build build-$(OTHER) -j $(JOBS) --target test_dsp test_rig test_platform
 	build-$(OTHER)/tests/test_dsp --gtest_brief=1
