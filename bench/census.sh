@@ -7,13 +7,18 @@
 # idle, test, result, seconds), written as it comes, and OUT_DIR/census.md holds the table per
 # test, rebuilt after every run, with the attempts e2e_retry.sh made again; each run's ctest
 # output stays in OUT_DIR. No retry of its own: a failure counts as one.
+# CENSUS_FIRST_ROUND (1 unless set) continues an earlier census in OUT_DIR from that round;
+# CENSUS_EXCLUDE leaves out the tests it matches (ctest -E) from the rounds.
 BUILD=$(realpath "${1:?build folder}")
 OUT=$(realpath -m "${2:?output folder}")
 ROUNDS=${3:?rounds}
 PIPEWIRE_SESSIONS=${4:-30}
+FIRST=${CENSUS_FIRST_ROUND:-1}
 mkdir -p "$OUT"
-: >"$OUT/runs.tsv"
-: >"$OUT/retries.tsv"
+if [ "$FIRST" -eq 1 ]; then
+    : >"$OUT/runs.tsv"
+    : >"$OUT/retries.tsv"
+fi
 BUSY=
 
 stop_busy() {
@@ -61,11 +66,11 @@ table() {
                   fb[k], retried[k], t[k, int((n[k] + 1) / 2)] }' | sort
 }
 
-for ((round = 1; round <= ROUNDS; round++)); do
+for ((round = FIRST; round <= ROUNDS; round++)); do
     load=$([ $((round % 2)) -eq 0 ] && echo busy || echo idle)
-    run "$round" "$load" -L 'e2e|faults'
+    run "$round" "$load" -L 'e2e|faults' ${CENSUS_EXCLUDE:+-E "$CENSUS_EXCLUDE"}
 done
-for ((round = ROUNDS + 1; round <= PIPEWIRE_SESSIONS; round++)); do
+for ((round = FIRST > ROUNDS ? FIRST : ROUNDS + 1; round <= PIPEWIRE_SESSIONS; round++)); do
     load=$([ $((round % 2)) -eq 0 ] && echo busy || echo idle)
     run "$round" "$load" -R '^e2e_linux_pipewire_session$'
 done
