@@ -160,11 +160,9 @@ e2e_start_pulse() {
 # (no D-Bus), serving the layout to pulse clients exactly as e2e_start_pulse does. The graph runs
 # at 11025 Hz, so nothing is resampled, and always in periods of E2E_PIPEWIRE_PERIOD samples: when
 # a stream asking for a shorter period joins or leaves a device, PipeWire 0.3.65 changes the period
-# of the running graph and its pulse streams lose or repeat a few hundred bytes. And a record
-# stream of pipewire-pulse that misses a cycle (pipewire-pulse busy, on a busy machine) records a
-# period of silence in place of a period of what the sink played: at 256 samples (23 ms) the
-# recorder did so in 3 of 4 sessions on a busy machine, at 1024 (93 ms) in none of 4
-# (docs/reliability.md). E2E_PIPEWIRE_START_MS is how long the start took.
+# of the running graph and its pulse streams lose or repeat a few hundred bytes; and a recorder
+# that misses a cycle records silence for that period, rarely at 1024 samples on a busy machine,
+# often at 256 (docs/reliability.md). E2E_PIPEWIRE_START_MS is how long the start took.
 E2E_PIPEWIRE_PERIOD=1024
 e2e_start_pipewire() {
     local root=$E2E_WORK/pipewire started module program

@@ -3,9 +3,8 @@
 # Runs a command with a private sound server, or with none reachable at all.
 #   with_pulse.sh pulse|pipewire|empty|none WORK_DIR COMMAND...
 # pulse: a private PulseAudio loopback (null sink, its monitor as the default input). pipewire:
-# the same loopback on PipeWire's pulse server, TAVRENE_PULSE_PID being pipewire-pulse; a stop of
-# it costs each of its record streams a period of the graph (TAVRENE_RECORD_PERIOD samples,
-# docs/reliability.md), not what it plays. empty: a
+# the same on PipeWire, TAVRENE_PULSE_PID being pipewire-pulse, a stop of which costs its record
+# streams a period (TAVRENE_RECORD_PERIOD samples). empty: a
 # server with no device at all. none: the client is pointed at a socket that does not exist and
 # may not spawn a server of its own. TAVRENE_SOUND_SERVER says which (loopback, empty, none).
 # With a server, TAVRENE_PULSE_PID holds its PID so that a test can kill it, and a SIGUSR2 to
