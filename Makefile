@@ -38,8 +38,8 @@ define install
 	fi
 endef
 
-.PHONY: all build configure deps test-deps run test check asan tsan soak perf bench format tidy \
-  windows windows-package package clean
+.PHONY: all build configure deps test-deps run test check asan tsan other-build soak perf bench \
+  format tidy windows windows-package package clean
 
 all: build
 
@@ -52,7 +52,7 @@ test-deps:
 # Configured afresh each time (a second when nothing changed), so that the tests, the benchmarks
 # and their tools are built as soon as their packages are there.
 configure:
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRENE_WERROR=ON
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
@@ -62,17 +62,18 @@ run: deps configure
 	./$(BUILD)/tavrene
 
 # Every test: the Release build, then the ASan+UBSan build (which also runs the fuzzers for a
-# bounded time), then ThreadSanitizer over everything that has threads.
+# bounded time), then ThreadSanitizer over everything that has threads, then one other build.
 test: test-deps build
 	cd $(BUILD) && ctest $(CTEST_FLAGS)
 	$(MAKE) asan
 	$(MAKE) tsan
+	$(MAKE) other-build
 
 check: build
 	cd $(BUILD) && ctest $(CTEST_FLAGS)
 
 $(ASAN_BUILD)/build.ninja:
-	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAVRENE_SANITIZE=ON \
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAVRENE_WERROR=ON -DTAVRENE_SANITIZE=ON \
 	  -DTAVRENE_BENCHMARKS=OFF -DTAVRENE_FUZZ=ON
 
 asan: $(ASAN_BUILD)/build.ninja
@@ -86,12 +87,29 @@ asan: $(ASAN_BUILD)/build.ninja
 # PulseAudio loopback: the host's audio threads are the only threads there are.
 TSAN_BUILD ?= build-tsan
 $(TSAN_BUILD)/build.ninja:
-	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRENE_BENCHMARKS=OFF \
+	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRENE_WERROR=ON -DTAVRENE_BENCHMARKS=OFF \
 	  -DCMAKE_CXX_FLAGS=-fsanitize=thread -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread
 
 tsan: $(TSAN_BUILD)/build.ninja
 	cmake --build $(TSAN_BUILD) -j $(JOBS) --target test_app test_meter test_platform test_faults
 	tests/faults/run_tsan.sh $(TSAN_BUILD) $(CURDIR)/tests/faults/tsan.supp
+
+# One other build each run, made as a packager makes it (Debian's flags from dpkg-buildflags, no
+# warnings as errors): the unit tests of the signal core, the platform layer and the rig link,
+# built and run. Which one turns with the day, through GCC and clang in the other build types and
+# clang in the main one; `make other-build OTHER=clang-Release` makes a given one.
+OTHER_BUILDS := gcc-Release clang-MinSizeRel gcc-Debug clang-Release gcc-MinSizeRel clang-Debug \
+  clang-RelWithDebInfo
+OTHER ?= $(word $(shell expr $$(date -u +%j) % 7 + 1),$(OTHER_BUILDS))
+other-build:
+	CXXFLAGS="$$(dpkg-buildflags --get CPPFLAGS) $$(dpkg-buildflags --get CXXFLAGS)" \
+	  LDFLAGS="$$(dpkg-buildflags --get LDFLAGS)" \
+	  cmake -S . -B build-$(OTHER) -G Ninja -DCMAKE_BUILD_TYPE=$(word 2,$(subst -, ,$(OTHER))) \
+	  -DCMAKE_CXX_COMPILER=$(if $(filter clang-%,$(OTHER)),clang++,g++) -DTAVRENE_BENCHMARKS=OFF
+	cmake --build build-$(OTHER) -j $(JOBS) --target test_dsp test_rig test_platform
+	build-$(OTHER)/tests/test_dsp --gtest_brief=1
+	build-$(OTHER)/tests/test_rig --gtest_brief=1
+	QT_QPA_PLATFORM=offscreen build-$(OTHER)/tests/test_platform --gtest_brief=1
 
 # The real program toggled every half second for SOAK_SECONDS with capture running; the result
 # goes into docs/performance.md.
@@ -136,7 +154,7 @@ tidy: build
 # build-windows/tavrene-meter.exe.
 WINDOWS_BUILD ?= build-windows
 windows: test-deps
-	cmake -S . -B $(WINDOWS_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	cmake -S . -B $(WINDOWS_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAVRENE_WERROR=ON \
 	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64.cmake
 	cmake --build $(WINDOWS_BUILD) -j $(JOBS) --target tavrene tavrene-meter
 
@@ -150,4 +168,4 @@ package: deps build
 	cd $(BUILD) && cpack -G DEB
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) build-windows
+	rm -rf $(BUILD) $(ASAN_BUILD) build-windows $(addprefix build-,$(OTHER_BUILDS))

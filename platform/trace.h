@@ -21,8 +21,16 @@ std::string pointer_text(const void* p); // 0x... or NULL
 
 template <typename T> void append(std::string& out, const T& value) {
     if constexpr (std::is_convertible_v<T, const char*>) {
+        // Appended piece by piece: `"\"" + std::string(s)` inserts at the front, where GCC 12
+        // at -O3 sees a false overlap in the copy (-Wrestrict).
         const char* s = value;
-        out += s ? "\"" + std::string(s) + "\"" : std::string("NULL");
+        if (s) {
+            out += '"';
+            out += s;
+            out += '"';
+        } else {
+            out += "NULL";
+        }
     } else if constexpr (std::is_pointer_v<T>) {
         out += pointer_text(static_cast<const void*>(value));
     } else {

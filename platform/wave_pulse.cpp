@@ -35,7 +35,8 @@ constexpr pa_usec_t reconnect_us = 500'000;
 constexpr pa_sample_format_t wire_format = PA_SAMPLE_S16NE;
 constexpr uint32_t wire_frame = sizeof(int16_t);
 // Latency asked of the server: output as a whole, input per fragment it hands over.
-constexpr uint32_t output_latency_bytes = wire_frame * sample_rate / 10;
+// The output's in whole frames: 2 * 11025 / 10 bytes is half a frame over.
+constexpr uint32_t output_latency_bytes = wire_frame * (sample_rate / 10);
 constexpr uint32_t input_fragment_bytes = wire_frame * sample_rate / 20;
 constexpr size_t hand_over_bytes = input_fragment_bytes / wire_frame;
 

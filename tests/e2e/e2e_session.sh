@@ -144,11 +144,11 @@ builtin_heard_only_f1() {
 }
 
 # PipeWire 0.3.65 fills a u8 playback stream's underrun with bytes of 0 instead of the format's
-# silence (128): a period of them (256 bytes here) at most, where a stream starts or drains. The
+# silence (128): a period of them at most, where a stream starts or drains. The
 # program sends 16-bit samples, whose gaps are silence; the test's own u8 player still gets such
 # runs, and a run of them next to silence is taken as silence there. Any other byte stays.
 pipewire_fill_as_silence() {
-    od -An -v -tu1 -w1 "$1" | LC_ALL=C awk -v period=256 '
+    od -An -v -tu1 -w1 "$1" | LC_ALL=C awk -v period="$E2E_PIPEWIRE_PERIOD" '
         { b[NR] = $1 }
         END {
             for (i = 1; i <= NR; i = j) {

@@ -10,7 +10,7 @@ E2E_WORK=$(mktemp -d)
 . "$(dirname "$0")/lib.sh"
 E2E_CLEANUPS+=('rm -rf "$E2E_WORK"')
 
-cmake -S "$SOURCE" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+cmake -S "$SOURCE" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAVRENE_WERROR=ON \
     -DCMAKE_TOOLCHAIN_FILE="$SOURCE/cmake/mingw-w64.cmake" >"$E2E_WORK/configure.log" ||
     { cat "$E2E_WORK/configure.log"; e2e_fail "configure failed"; }
 cmake --build "$BUILD" --target tavrene tavrene-meter || e2e_fail "build failed"

@@ -158,10 +158,12 @@ e2e_start_pulse() {
 
 # e2e_start_pipewire [LAYOUT]: a private, headless PipeWire with WirePlumber and its pulse server
 # (no D-Bus), serving the layout to pulse clients exactly as e2e_start_pulse does. The graph runs
-# at 11025 Hz, so nothing is resampled, and always in periods of 256 samples (23 ms, like a
-# desktop's 1024 at 48 kHz): when a stream asking for a shorter period joins or leaves a device,
-# PipeWire 0.3.65 changes the period of the running graph and its pulse streams lose or repeat a
-# few hundred bytes. E2E_PIPEWIRE_START_MS is how long the start took.
+# at 11025 Hz, so nothing is resampled, and always in periods of E2E_PIPEWIRE_PERIOD samples: when
+# a stream asking for a shorter period joins or leaves a device, PipeWire 0.3.65 changes the period
+# of the running graph and its pulse streams lose or repeat a few hundred bytes; and a recorder
+# that misses a cycle records silence for that period, rarely at 1024 samples on a busy machine,
+# often at 256 (docs/reliability.md). E2E_PIPEWIRE_START_MS is how long the start took.
+E2E_PIPEWIRE_PERIOD=1024
 e2e_start_pipewire() {
     local root=$E2E_WORK/pipewire started module program
     for program in pipewire wireplumber pipewire-pulse; do
@@ -173,8 +175,10 @@ e2e_start_pipewire() {
         "$root/config/wireplumber/main.lua.d" "$root/state"
     mkdir -p "$root/run" && chmod 700 "$root/run"
     printf '%s\n' 'context.properties = {' '  default.clock.rate = 11025' \
-        '  default.clock.allowed-rates = [ 11025 ]' '  default.clock.quantum = 256' \
-        '  default.clock.min-quantum = 256' '  default.clock.max-quantum = 256' '}' \
+        '  default.clock.allowed-rates = [ 11025 ]' \
+        "  default.clock.quantum = $E2E_PIPEWIRE_PERIOD" \
+        "  default.clock.min-quantum = $E2E_PIPEWIRE_PERIOD" \
+        "  default.clock.max-quantum = $E2E_PIPEWIRE_PERIOD" '}' \
         >"$root/config/pipewire/pipewire.conf.d/50-e2e-clock.conf"
     # Without these WirePlumber wants D-Bus and exits at once.
     printf '%s\n' 'alsa_monitor.properties["alsa.reserve"] = false' \

@@ -21,4 +21,7 @@ fault_test(faults_sound_server_without_devices empty PulseWave.WithoutAServerOrA
 fault_test(faults_wave_on_loopback pulse PulseWave.OnALoopback*)
 fault_test(faults_server_killed_while_playing pulse SoundServer.ServerKilledWhileTheTonePlaysThenBack)
 fault_test(faults_server_killed_while_off pulse SoundServer.ServerKilledWhileTheToneIsOff)
+# The output underrun on purpose, on both servers: nothing queued is skipped.
+fault_test(faults_underrun_pulse pulse PulseWave.StalledWhileTheTonePlays*)
+fault_test(faults_underrun_pipewire pipewire PulseWave.StalledWhileTheTonePlays*)
 fault_test(faults_input_stops_delivering pulse SoundServer.AnInputThatStopsDelivering*)

@@ -1,14 +1,16 @@
 #!/bin/bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Runs a command with a private sound server, or with none reachable at all.
-#   with_pulse.sh pulse|empty|none WORK_DIR COMMAND...
-# pulse: a private PulseAudio loopback (null sink, its monitor as the default input). empty: a
+#   with_pulse.sh pulse|pipewire|empty|none WORK_DIR COMMAND...
+# pulse: a private PulseAudio loopback (null sink, its monitor as the default input). pipewire:
+# the same on PipeWire, TAVRENE_PULSE_PID being pipewire-pulse, a stop of which costs its record
+# streams a period (TAVRENE_RECORD_PERIOD samples). empty: a
 # server with no device at all. none: the client is pointed at a socket that does not exist and
 # may not spawn a server of its own. TAVRENE_SOUND_SERVER says which (loopback, empty, none).
 # With a server, TAVRENE_PULSE_PID holds its PID so that a test can kill it, and a SIGUSR2 to
 # TAVRENE_PULSE_SUPERVISOR (this script) starts it again, writing the new PID to
 # TAVRENE_PULSE_PIDFILE. Whatever was started is stopped by PID on the way out.
-MODE=${1:?pulse, empty or none}
+MODE=${1:?pulse, pipewire, empty or none}
 E2E_WORK=${2:?work folder}
 shift 2
 rm -rf "$E2E_WORK"
@@ -21,6 +23,10 @@ case $MODE in
 pulse)
     e2e_start_pulse
     export TAVRENE_SOUND_SERVER=loopback
+    ;;
+pipewire)
+    e2e_start_pipewire
+    export TAVRENE_SOUND_SERVER=loopback TAVRENE_RECORD_PERIOD=$E2E_PIPEWIRE_PERIOD
     ;;
 empty)
     e2e_start_pulse empty

@@ -15,8 +15,6 @@ namespace {
 namespace gdi = platform::gdi;
 namespace raster = platform::raster;
 
-constexpr uint32_t gray = 0x808080;
-
 // A bordered 91 x 91 pane: its 89 x 89 client area starts at (1, 1) of the window surface.
 struct Pane {
     raster::Surface surface{91, 91, 0x123456};
