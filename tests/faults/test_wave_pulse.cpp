@@ -63,6 +63,17 @@ void write_tone(HWAVEOUT out, WAVEHDR* h, std::vector<uint8_t>& played) {
     waveOutWrite(out, h, header_size);
 }
 
+// Output reset first, then the input once the last captures are in; both must close.
+void reset_and_close(HWAVEOUT out, HWAVEIN in) {
+    waveOutReset(out);
+    platform::pump_for(500'000);
+    waveInReset(in);
+    platform::pump_for(50'000);
+    EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveInClose(in), MMSYSERR_NOERROR);
+    on_report() = nullptr;
+}
+
 // Captured bytes with the time each block came back.
 struct Timeline {
     std::vector<uint8_t> bytes;
@@ -135,13 +146,7 @@ TEST_F(PulseWave, OnALoopbackEveryBlockPlaysWholeAndComesBackWhenPlayed) {
         platform::pump_for(2'500'000);
         const int64_t off = platform::now_us();
         stopping = true;
-        waveOutReset(out);
-        platform::pump_for(500'000);
-        waveInReset(in);
-        platform::pump_for(50'000);
-        EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
-        EXPECT_EQ(waveInClose(in), MMSYSERR_NOERROR);
-        on_report() = nullptr;
+        reset_and_close(out, in);
 
         // Block k has played no earlier than k block times after the start (a few ms of slack
         // for the two clocks), and the first is reported within a bounded time of that.
@@ -258,13 +263,7 @@ TEST_F(PulseWave, StalledWhileTheTonePlaysNoBlockIsSkipped) {
         platform::pump_for(3'000'000);
         stopping = true;
         const size_t reported = done * 4096;
-        waveOutReset(out);
-        platform::pump_for(500'000);
-        waveInReset(in);
-        platform::pump_for(50'000);
-        EXPECT_EQ(waveOutClose(out), MMSYSERR_NOERROR);
-        EXPECT_EQ(waveInClose(in), MMSYSERR_NOERROR);
-        on_report() = nullptr;
+        reset_and_close(out, in);
 
         size_t gap = 0;
         const size_t lost = period && server_stops ? size_t(std::atoi(period)) : 0;
