@@ -9,6 +9,7 @@
 #include <cmath>
 #include <filesystem>
 #include <numbers>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -48,6 +49,11 @@ struct Case {
     const char* file;
     double df_hz, snr_db;
 };
+
+// Names the case in the test's listing: "morig,-212.6Hz,30dB".
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.file << ',' << c.df_hz << "Hz," << c.snr_db << "dB";
+}
 
 class VoiceTable : public ::testing::TestWithParam<Case> {};
 
