@@ -199,7 +199,9 @@ bool meter_take_samples(const unsigned char* pcm16, size_t samples) {
         return false;
     }
     const int tone_readings = estimator.push(block_u8, samples);
-    const int voice_readings = voice.push(block_float, samples);
+    // While the own tone plays it is what is read: the voice estimator is spared the work.
+    const int voice_readings =
+        reading_source() == ReadingSource::own ? 0 : voice.push(block_float, samples);
     return tone_readings + voice_readings > 0;
 }
 
