@@ -48,7 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     rig::read_mode(a, s);
     rig::read_ptt(a, s);
-    const rig::Correction c = rig::plan_correction(s.rit_hz, true, 1.0, s);
+    const rig::Correction c =
+        rig::plan_correction(rig::Reading{.df_hz = s.rit_hz, .good = true}, 1.0, s, false);
     if (c.refused.empty() && c.via_rit && std::fabs(c.target_hz) > s.max_rit_hz) {
         std::abort();
     }
