@@ -30,10 +30,6 @@ constexpr double edge_gate = 0.25;
 // Sound-card clocks sit within a few hundred ppm of each other; a spacing fitted further off than
 // this (a very short or very noisy fit) is not trusted beyond it.
 constexpr double max_clock_error = 1e-3;
-// Beyond what df predicts, the phases step from block to block by about a tenth of a radian of
-// noise at 0 dB and far less above it; a radian is the input broken in time. (At 0 dB noise
-// reaches it now and then: the reading starts again, no worse.)
-constexpr double max_phase_step = 1.0;
 
 double wrap(double x) {
     return x - 2.0 * pi * std::floor(x / (2.0 * pi) + 0.5);
@@ -159,34 +155,11 @@ void DfEstimator::fine_stage(const double* block, BlockRecord& rec) {
         const double spacing = s.have_fit ? s.fit_spacing_hz : 0.0;
         const double gap = static_cast<double>(rec.index - s.last_phase_index);
         const double predicted = s.last_phase - 2.0 * pi * df * gap * block_s;
-        const double step = wrap(rec.phase - predicted);
-        rec.phase = predicted + step;
+        rec.phase = predicted + wrap(rec.phase - predicted);
         // arg z2 - arg z1 turns by 2 pi (spacing - 1000 Hz) x 40 ms a block: 40 whole turns go.
         const double predicted_spacing = s.last_spacing_phase + 2.0 * pi * spacing * gap * block_s;
-        const double spacing_step = wrap(rec.spacing_phase - predicted_spacing);
-        rec.spacing_phase = predicted_spacing + spacing_step;
-        // Samples lost or repeated on the way in (a sound server that missed a period) move the
-        // signal in time: both phases jump. Fitted across the jump as one line they read df too
-        // high or too low by df times the share of time lost; the fit gives each stretch of
-        // unbroken time an offset of its own instead. A jump inside a block is shared between
-        // it and the next, so two steps are taken together, and that block is left out.
-        // (Across a block without the signal, a fade, time is taken to have gone on.)
-        const bool next = gap == 1 && s.have_fit;
-        const double pair = step + s.last_step;
-        const double spacing_pair = spacing_step + s.last_spacing_step;
-        if (next && std::max({std::fabs(step), std::fabs(spacing_step), std::fabs(pair),
-                              std::fabs(spacing_pair)}) > max_phase_step) {
-            ++s.piece;
-            auto& before = history_[static_cast<size_t>((rec.index - 1) % window_blocks)];
-            if (before.index == rec.index - 1 && std::fabs(step) <= max_phase_step &&
-                std::fabs(spacing_step) <= max_phase_step) {
-                before.torn = true;
-            }
-        }
-        s.last_step = next ? step : 0.0;
-        s.last_spacing_step = next ? spacing_step : 0.0;
+        rec.spacing_phase = predicted_spacing + wrap(rec.spacing_phase - predicted_spacing);
     }
-    rec.piece = s.piece;
     s.have_phase = true;
     s.last_phase = rec.phase;
     s.last_spacing_phase = rec.spacing_phase;
@@ -245,18 +218,11 @@ void DfEstimator::fit_phases(int64_t first, size_t present, DfReading& r) {
     const double df_now = lock_.have_fit ? lock_.fit_df : demod_.mixer_df();
     const double spacing_now = lock_.have_fit ? lock_.fit_spacing_hz : 0.0;
     SlopeFit fit;
-    int64_t piece = -1;
-    for (int64_t i = first; i <= block_index_; ++i) {
-        const auto& b = history_[static_cast<size_t>(i % window_blocks)];
+    for (const auto& b : history_) {
         const double gate = b.edge ? edge_gate : 0.5;
-        if (b.index != i || !b.present || b.torn || b.amp1 < gate * median_a ||
-            b.amp2 < gate * median_b) {
+        if (!b.present || b.index < first || b.amp1 < gate * median_a || b.amp2 < gate * median_b) {
             continue;
         }
-        if (b.piece != piece && piece >= 0) {
-            fit.next_piece();
-        }
-        piece = b.piece;
         double phase = b.phase;
         double spacing_phase = b.spacing_phase;
         if (b.edge) {

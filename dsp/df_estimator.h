@@ -68,8 +68,6 @@ class DfEstimator {
         int64_t index = -1;
         bool edge = false;     // the first after a block without both tones
         double mixer_df = 0.0; // where the mixers sat when the block was fitted
-        int64_t piece = 0;     // the stretch of unbroken time it belongs to
-        bool torn = false;     // the input jumped in time inside it: left out of the fit
         double sum_sq = 0.0;   // of sample - 128
         int peak = 0;
         int clipped = 0;
@@ -85,9 +83,6 @@ class DfEstimator {
         bool have_phase = false;
         double last_phase = 0.0;
         double last_spacing_phase = 0.0;
-        int64_t piece = 0;      // counts the jumps of the input in time
-        double last_step = 0.0; // beyond what df predicted, from the block before
-        double last_spacing_step = 0.0;
         int64_t last_phase_index = 0;
         bool have_fit = false;
         double fit_df = 0.0;         // in the capture's hertz, as the mixers need it

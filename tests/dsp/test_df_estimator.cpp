@@ -53,41 +53,6 @@ INSTANTIATE_TEST_SUITE_P(Offsets, DfTable,
                          ::testing::Values(-45.0, -30.0, -3.0, -0.5, -0.05, 0.0, 0.05, 0.5, 3.0,
                                            30.0, 45.0));
 
-// The input broken in time every 0.7 s, as a sound server that misses a period breaks it:
-// samples lost, or the sender stalled for a moment (silence, then the signal where it left off). A
-// fit across such a jump read df too high or too low by df times the share of time lost (7.55 Hz
-// for 7.3 with 256 samples lost); each stretch between jumps now has an offset of its own, and
-// the reading still rests on the whole second.
-TEST(DfBroken, AJumpInTimeNeitherBendsNorShortensTheReading) {
-    radio_path::LinkSettings link;
-    link.df_hz = 7.3;
-    const std::vector<unsigned char> clean = returned(6.0, link);
-    for (const int jump : {256, 441, -256}) {
-        SCOPED_TRACE(jump);
-        std::vector<unsigned char> broken;
-        for (size_t i = 0; i < clean.size(); ++i) {
-            if (i > 0 && i % 7717 == 0) { // every 0.7 s
-                if (jump > 0) {
-                    i += static_cast<size_t>(jump); // lost
-                } else {
-                    broken.insert(broken.end(), static_cast<size_t>(-jump), dsp::silence_byte);
-                }
-            }
-            if (i < clean.size()) {
-                broken.push_back(clean[i]);
-            }
-        }
-        dsp::DfEstimator e;
-        for (size_t at = 0; at + 441 <= broken.size(); at += 441) {
-            e.push(&broken[at], 441);
-            if (at > dsp::sample_rate_hz && e.reading().has_df) {
-                EXPECT_NEAR(e.reading().df_hz, 7.3, 0.01) << at;
-            }
-        }
-        EXPECT_NEAR(e.reading().span_s, 1.0, 0.05);
-    }
-}
-
 // The capture clock off by p ppm moves the tones by -1000 p and -2000 p ppm Hz, which the
 // two-tone phase cancels, and reads df itself p ppm low, which the tones' spacing corrects:
 // df comes out in the hertz the tones were sent in, also 1000 ppm off and with a gap.
