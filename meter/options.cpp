@@ -69,6 +69,20 @@ int fail(const std::string& message) {
     return 2;
 }
 
+// NAME VALUE or NAME=VALUE: false when `arg` is not NAME. A value left out comes back empty.
+bool option_value(const std::string& arg, const std::string& name, int argc, char** argv, int& i,
+                  std::string& value) {
+    if (arg == name) {
+        value = i + 1 < argc ? argv[++i] : "";
+        return true;
+    }
+    if (arg.rfind(name + "=", 0) == 0) {
+        value = arg.substr(name.size() + 1);
+        return true;
+    }
+    return false;
+}
+
 } // namespace
 
 int parse_meter_options(int argc, char** argv) {
@@ -87,24 +101,16 @@ int parse_meter_options(int argc, char** argv) {
             std::fputs("  --help         show this text\n", stdout);
             return 0;
         }
-        if (arg == "--csv" || arg.rfind("--csv=", 0) == 0) {
-            if (arg == "--csv" && i + 1 >= argc) {
-                return fail("missing value for --csv");
-            }
-            meter_options.csv_path = arg == "--csv" ? argv[++i] : arg.substr(6);
+        if (option_value(arg, "--csv", argc, argv, i, meter_options.csv_path)) {
             if (meter_options.csv_path.empty()) {
                 return fail("missing value for --csv");
             }
             continue;
         }
-        if (arg == "--read" || arg.rfind("--read=", 0) == 0) {
+        if (option_value(arg, "--read", argc, argv, i, meter_options.read_path)) {
 #if defined(_WIN32)
             return fail("--read is not available in the Windows build");
 #else
-            if (arg == "--read" && i + 1 >= argc) {
-                return fail("missing value for --read");
-            }
-            meter_options.read_path = arg == "--read" ? argv[++i] : arg.substr(7);
             if (meter_options.read_path.empty()) {
                 return fail("missing value for --read");
             }
@@ -157,11 +163,7 @@ int parse_meter_options(int argc, char** argv) {
             meter_options.listen = true;
             continue;
         }
-        if (arg == "--voice" || arg.rfind("--voice=", 0) == 0) {
-            if (arg == "--voice" && i + 1 >= argc) {
-                return fail("missing value for --voice");
-            }
-            meter_options.voice_path = arg == "--voice" ? argv[++i] : arg.substr(8);
+        if (option_value(arg, "--voice", argc, argv, i, meter_options.voice_path)) {
             if (meter_options.voice_path.empty()) {
                 return fail("missing value for --voice");
             }
