@@ -10,7 +10,7 @@
 # own audio driver and gets the plain loopback.
 # Usage: e2e_session.sh HOST PROGRAM TOOLS_BUILD_DIR ARTIFACTS_DIR WORK_DIR [WINE_ROOT]
 # HOST: linux (PulseAudio), linux-pipewire (PipeWire with its pulse server) or wine (PulseAudio).
-# Exit 0 when all holds, 3 when only the recording is not the exact tone, 1 for anything else.
+# Exit 0 when all holds, 1 when not.
 HOST=${1:?linux, linux-pipewire or wine}
 PROGRAM=${2:?program}
 TOOLS=${3:?tools folder}
@@ -46,9 +46,9 @@ xdotool mousemove --sync 240 180
 if [ "$HOST" = wine ]; then
     e2e_wine_env "$WINE_ROOT"
     e2e_start_wineserver
-    # Wine's PulseAudio driver asks for a very short server buffer; on a busy machine that
-    # underruns and Wine then hands blocks back unplayed. 100 ms keeps it whole.
-    LAUNCH=(env PULSE_LATENCY_MSEC=100 "${E2E_WINE_CMD[@]}" "$PROGRAM")
+    # Wine's PulseAudio driver asks for a very short server buffer, which underruns on a busy
+    # machine; 100 ms makes that rare. Its warnings name each underrun ("Underflow").
+    LAUNCH=(env PULSE_LATENCY_MSEC=100 WINEDEBUG=-all,warn+pulse "${E2E_WINE_CMD[@]}" "$PROGRAM")
 else
     LAUNCH=("$PROGRAM")
 fi
@@ -236,11 +236,17 @@ fi
 if [ "$HOST" = linux-pipewire ]; then
     pipewire_fill_as_silence "$E2E_WORK/builtin.raw"
 fi
-TONE_EXACT=yes
-"$TOOLS/tone_check/tone_check" "$E2E_WORK/output.raw" 5 1 || TONE_EXACT=
-[ -z "$TWO_DEVICES" ] || builtin_heard_only_f1
-if [ -z "$TONE_EXACT" ]; then
-    e2e_log "FAIL: the recorded output is not the exact tone"
-    exit 3
+# Every byte the program played must sound, in order. Only an underrun Wine's driver reports may
+# pause the tone, and leaves at most two pauses, each followed by the very byte that was due: the
+# server's silence until it has data again, then the bytes of 0 Wine writes into an 8-bit stream
+# as its own filler when it resumes (measured: 78 + 218 and 94 + 439 bytes, nothing skipped).
+PAUSES=0
+if [ "$HOST" = wine ]; then
+    UNDERRUNS=$(grep -c 'pulse_underflow_callback.*Underflow' "$E2E_WORK/program.log")
+    PAUSES=$((2 * UNDERRUNS))
+    ((UNDERRUNS == 0)) || e2e_log "Wine's driver reported $UNDERRUNS underrun(s) of the output"
 fi
+"$TOOLS/tone_check/tone_check" "$E2E_WORK/output.raw" 5 1 "$PAUSES" ||
+    e2e_fail "the recorded output is not the exact tone"
+[ -z "$TWO_DEVICES" ] || builtin_heard_only_f1
 e2e_log "PASS"

@@ -109,6 +109,40 @@ TEST(ToneCheck, FaultsInsideTheFirstToneAreCaught) {
     }
 }
 
+TEST(ToneCheck, ReportedUnderrunsMayPauseTheToneButNeverSkipIt) {
+    // The first tone pauses inside block 6; `resume` is where it goes on in the sequence.
+    struct Case {
+        const char* name;
+        size_t pauses_allowed;
+        unsigned char fill;
+        size_t gap;
+        size_t resume;
+        bool good;
+    };
+    const size_t due = 6 * block + 1000;
+    const Case cases[] = {
+        {"silence, then the due byte", 1, 128, 300, due, true},
+        {"Wine's zero fill, then the due byte", 1, 0, 300, due, true},
+        {"no underrun reported", 0, 128, 300, due, false},
+        {"a block skipped after the pause", 1, 128, 300, due + block, false},
+        {"bytes repeated after the pause", 1, 0, 300, due - 100, false},
+        {"a pause as long as a restart's", 1, 128, 2000, due, false},
+    };
+    for (const Case& c : cases) {
+        Bytes r;
+        silence(r, 500);
+        tone(r, 0, due);
+        r.insert(r.end(), c.gap, c.fill);
+        tone(r, c.resume, 3 * block);
+        silence(r, 5000);
+        tone(r, 12 * block, 2 * block);
+        std::string why;
+        const bool ok = tone_check::good_session(tone_check::analyse(r, c.pauses_allowed, 2000),
+                                                 5 * block, block, 2000, why);
+        EXPECT_EQ(ok, c.good) << c.name << ": " << why;
+    }
+}
+
 TEST(ToneCheck, WrongRestartsAreCaught) {
     struct Case {
         const char* name;

@@ -42,6 +42,43 @@ bool find_anchor(const std::vector<unsigned char>& recording, size_t start,
     return true;
 }
 
+// The stretch of the sequence from sequence[from] at recording[at], bridging pauses while the
+// budget lasts.
+Stretch follow(const std::vector<unsigned char>& recording, size_t at,
+               const std::vector<unsigned char>& sequence, size_t from, size_t max_gap,
+               Analysis& analysis, size_t& gaps_left) {
+    Stretch stretch{at, from, 0, 0};
+    size_t end = at;
+    for (;;) {
+        const size_t n = common_length(recording, end, sequence, from + stretch.length);
+        stretch.length += n;
+        end += n;
+        stretch.recorded = end - at;
+        if (gaps_left == 0) {
+            return stretch;
+        }
+        size_t gap = 0;
+        size_t zeros = 0;
+        while (end + gap < recording.size() && gap < max_gap &&
+               (recording[end + gap] == sink_silence || recording[end + gap] == 0)) {
+            zeros += recording[end + gap] == 0 ? 1 : 0;
+            ++gap;
+        }
+        const size_t due = from + stretch.length;
+        if (gap == 0 || gap == max_gap || due + anchor_bytes > sequence.size() ||
+            end + gap + anchor_bytes > recording.size() ||
+            !std::equal(sequence.begin() + static_cast<std::ptrdiff_t>(due),
+                        sequence.begin() + static_cast<std::ptrdiff_t>(due + anchor_bytes),
+                        recording.begin() + static_cast<std::ptrdiff_t>(end + gap))) {
+            return stretch;
+        }
+        --gaps_left;
+        ++analysis.gaps;
+        analysis.zero_fill_bytes += zeros;
+        end += gap;
+    }
+}
+
 size_t foreign_in(const std::vector<unsigned char>& recording, size_t begin, size_t end) {
     return static_cast<size_t>(std::count_if(recording.begin() + static_cast<std::ptrdiff_t>(begin),
                                              recording.begin() + static_cast<std::ptrdiff_t>(end),
@@ -60,8 +97,9 @@ std::vector<unsigned char> synthesizer_sequence(size_t blocks) {
     return sequence;
 }
 
-Analysis analyse(const std::vector<unsigned char>& recording) {
+Analysis analyse(const std::vector<unsigned char>& recording, size_t gaps_allowed, size_t max_gap) {
     Analysis result;
+    size_t gaps_left = gaps_allowed;
     const size_t blocks = recording.size() / dsp::tone_block_bytes + 2 * blocks_filled_ahead;
     const std::vector<unsigned char> sequence = synthesizer_sequence(blocks);
 
@@ -70,9 +108,9 @@ Analysis analyse(const std::vector<unsigned char>& recording) {
         return result;
     }
     result.found_first = true;
-    result.first = {at, 0, common_length(recording, at, sequence, 0)};
+    result.first = follow(recording, at, sequence, 0, max_gap, result, gaps_left);
+    const size_t first_end = at + result.first.recorded;
     result.foreign_bytes = foreign_in(recording, 0, at);
-    const size_t first_end = at + result.first.length;
 
     // The restart continues the sequence at the first block not yet filled, which is a block
     // boundary at or after the byte where the first tone was cut off.
@@ -93,7 +131,7 @@ Analysis analyse(const std::vector<unsigned char>& recording) {
     if (found) {
         const size_t from = best_block * dsp::tone_block_bytes;
         result.found_second = true;
-        result.second = {best_at, from, common_length(recording, best_at, sequence, from)};
+        result.second = follow(recording, best_at, sequence, from, max_gap, result, gaps_left);
         result.foreign_bytes += foreign_in(recording, first_end, best_at);
     } else {
         result.foreign_bytes += foreign_in(recording, first_end, recording.size());
@@ -113,7 +151,7 @@ bool good_session(const Analysis& a, size_t min_first, size_t min_second, size_t
     } else if (min_second > 0) {
         if (!a.found_second) {
             why = "no second tone continuing the sequence at a later block";
-        } else if (a.second.recording_offset - (a.first.recording_offset + a.first.length) <
+        } else if (a.second.recording_offset - (a.first.recording_offset + a.first.recorded) <
                    min_gap) {
             why = "the tone jumps ahead without a pause: a lost block, not a restart";
         } else if (a.second.length < min_second) {
@@ -143,8 +181,12 @@ std::string describe(const Analysis& a) {
     } else {
         n += std::snprintf(text + n, sizeof text - static_cast<size_t>(n), "; no second tone");
     }
-    std::snprintf(text + n, sizeof text - static_cast<size_t>(n),
-                  "; %zu bytes other than silence elsewhere", a.foreign_bytes);
+    n += std::snprintf(text + n, sizeof text - static_cast<size_t>(n),
+                       "; %zu bytes other than silence elsewhere", a.foreign_bytes);
+    if (a.gaps > 0) {
+        std::snprintf(text + n, sizeof text - static_cast<size_t>(n),
+                      "; %zu pauses bridged, %zu of their bytes 0", a.gaps, a.zero_fill_bytes);
+    }
     return text;
 }
 

@@ -13,6 +13,7 @@ struct Stretch {
     size_t recording_offset = 0; // where it starts in the recording
     size_t sequence_offset = 0;  // where it starts in the synthesizer's sequence (from phase 0)
     size_t length = 0;           // bytes equal, compared one by one
+    size_t recorded = 0;         // bytes of the recording it spans, bridged pauses included
 };
 
 struct Analysis {
@@ -24,6 +25,9 @@ struct Analysis {
     // of the second one (or of the first, when there is no second): a click, a repeated or a
     // foreign block shows up here.
     size_t foreign_bytes = 0;
+    // Pauses bridged inside the tones (see analyse) and the bytes of 0 among them.
+    size_t gaps = 0;
+    size_t zero_fill_bytes = 0;
 };
 
 // The synthesizer's output from phase 0, `blocks` whole blocks of 4096 bytes.
@@ -32,7 +36,12 @@ std::vector<unsigned char> synthesizer_sequence(size_t blocks);
 // Finds the first tone (the sequence from its very first byte) and the tone after the next start,
 // which must continue the sequence at a block boundary no earlier than where the first tone was
 // cut off. Every byte of both stretches is compared; a stretch ends at the first byte that differs.
-Analysis analyse(const std::vector<unsigned char>& recording);
+// Up to `gaps_allowed` pauses inside the tones are bridged: shorter than `max_gap` bytes, of
+// silence or of bytes of 0 (what Wine's PulseAudio driver plays into an 8-bit stream that
+// underran), and followed by the very byte of the sequence that was due, so that nothing is skipped
+// or repeated.
+Analysis analyse(const std::vector<unsigned char>& recording, size_t gaps_allowed = 0,
+                 size_t max_gap = 0);
 
 // Whether the recording shows a good session: the first tone exact for at least `min_first` bytes,
 // nothing but silence outside the tones, and, unless `min_second` is 0, a second tone exact for at
