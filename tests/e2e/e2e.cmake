@@ -54,7 +54,7 @@ set_tests_properties(e2e_windows_build PROPERTIES FIXTURES_SETUP windows_exe TIM
 e2e_test(e2e_wine_prefix bash ${e2e_dir}/e2e_retry.sh 2 bash ${e2e_dir}/e2e_wine_prefix.sh
          ${e2e_work}/wine)
 set_tests_properties(e2e_wine_prefix PROPERTIES FIXTURES_SETUP wine_prefix)
-e2e_test(e2e_wine_session bash ${e2e_dir}/e2e_retry.sh 2 bash ${e2e_dir}/e2e_session.sh wine
+e2e_test(e2e_wine_session bash ${e2e_dir}/e2e_session.sh wine
          ${TAVRENE_WINDOWS_BUILD_DIR}/tavrene.exe ${CMAKE_BINARY_DIR}/tests/tools ${e2e_artifacts}
          ${e2e_work}/wine_session ${e2e_work}/wine)
 set_tests_properties(e2e_wine_session PROPERTIES FIXTURES_REQUIRED "windows_exe;wine_prefix"
@@ -81,12 +81,11 @@ e2e_test(e2e_wine_rig bash ${e2e_dir}/e2e_wine_rig.sh
 set_tests_properties(e2e_wine_rig PROPERTIES FIXTURES_REQUIRED "windows_exe;wine_prefix"
                      RESOURCE_LOCK wine_prefix RUN_SERIAL TRUE TIMEOUT 120)
 # The installer and the portable zip (make windows-package) under Wine, installing into the
-# shared prefix and removing itself from it; it plays the tone, so alone as well.
+# shared prefix and removing itself from it.
 e2e_test(e2e_windows_package bash ${e2e_dir}/e2e_windows_package.sh ${TAVRENE_WINDOWS_BUILD_DIR}
-         ${CMAKE_BINARY_DIR}/tests/tools ${e2e_artifacts}
-         ${e2e_work}/windows_package ${e2e_work}/wine)
+         ${e2e_artifacts} ${e2e_work}/windows_package ${e2e_work}/wine)
 set_tests_properties(e2e_windows_package PROPERTIES FIXTURES_REQUIRED "windows_exe;wine_prefix"
-                     RESOURCE_LOCK wine_prefix RUN_SERIAL TRUE TIMEOUT 240)
+                     RESOURCE_LOCK wine_prefix TIMEOUT 240)
 set_property(TEST e2e_windows_package APPEND PROPERTY LABELS windows-package)
 
 # The platform conformance tests that call only Win32 (tests/conformance/), built for Windows and
