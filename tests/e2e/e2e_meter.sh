@@ -60,7 +60,7 @@ wine)
     [ "$(readlink "$WINEPREFIX/dosdevices/z:")" = / ] || e2e_fail "the prefix has no drive Z: for /"
     e2e_start_wineserver
     # As for tavrene.exe: a server buffer long enough not to underrun on a busy machine.
-    LAUNCH=(env PULSE_LATENCY_MSEC=100 "${E2E_WINE_CMD[@]}" "$PROGRAM")
+    LAUNCH=(env PULSE_LATENCY_MSEC=100 WINEDEBUG=-all,warn+pulse "${E2E_WINE_CMD[@]}" "$PROGRAM")
     # With that buffer Wine's capture hands blocks over 0.6 to 3 s after they were heard: the
     # first reading comes that much later.
     READING_SECONDS=9
@@ -87,16 +87,17 @@ press_on_off() {
     timeout 10 xdotool windowfocus --sync "$WINDOW" && xdotool key --clearmodifiers space
 }
 
-# Readings off the expected value: a fault on Linux. Wine's waveform audio, on a busy machine,
-# now and then loses or garbles a block on its way (one run in about 25 here: a second of
-# "clipping" at 7 dB SNR in the middle of a clean tone); the case then ends (false) and is run
-# once more, and a fault of the meter shows again. The log is kept.
-readings_wrong() {
-    [ "$HOST" = wine ] || e2e_fail "$@"
-    e2e_log "$*"
-    cp "$csv" "$ARTIFACTS/meter-$HOST-$name-wrong.csv"
-    e2e_stop_pid "$APP"
-    return 1
+# Lines of the log without a good reading, from 2 s after On, where one was due: none on Linux.
+# Under Wine the output underruns now and then on a busy machine, and Wine's driver then fills the
+# 8-bit stream with bytes of 0 (see e2e_session.sh): what comes back really is clipped for a moment,
+# and the meter rightly gives no reading. Up to two such lines for each underrun Wine reported are
+# that; a wrong reading is never excused.
+unread_excused() {
+    local lines=$1 underruns
+    [ "$HOST" = wine ] || return 1
+    underruns=$(grep -c 'pulse_underflow_callback.*Underflow' "$log")
+    ((underruns > 0 && lines <= 2 * underruns)) || return 1
+    e2e_log "$name: $lines line(s) without a reading, as Wine's driver reported $underruns underrun(s)"
 }
 
 run_case() {
@@ -164,11 +165,17 @@ run_case() {
         # Before On nothing came back: no reading.
         head -n 1 <<<"$lines" | grep -Eq "$NOTHING_RE" || e2e_fail "$name: a reading before On: $(head -n 1 <<<"$lines")"
         csv_lines_after "$csv" "$from" | awk -F, -v e="$expect" -v source="$source" -v tol="$tolerance" '
-            $6 != source { bad = 1 }
-            e == "zero" && !($2 != "" && $2 * $2 < 0.005 ^ 2 && $5 == "good") { bad = 1 }
-            e ~ /^[0-9.]+$/ && !($2 != "" && ($2 - e) ^ 2 < tol ^ 2 || $2 == "" && source == "voice") { bad = 1 }
-            bad { print; exit 1 }' >"$E2E_WORK/$name.bad" ||
-            { readings_wrong "$name: from 2 s after On the log reads: $(cat "$E2E_WORK/$name.bad")" || return 3; }
+            $6 != source { print "wrong " $0; next }
+            source != "voice" && $5 != "good" { print "unread " $0; next }
+            e == "zero" && !($2 != "" && $2 * $2 < 0.005 ^ 2 && $5 == "good") { print "wrong " $0 }
+            e ~ /^[0-9.]+$/ && !($2 != "" && ($2 - e) ^ 2 < tol ^ 2 || $2 == "" && source == "voice") { print "wrong " $0 }
+            ' >"$E2E_WORK/$name.bad"
+        cp "$csv" "$ARTIFACTS/meter-$HOST-$name.csv"
+        if grep -q '^wrong' "$E2E_WORK/$name.bad" ||
+            { grep -q '^unread' "$E2E_WORK/$name.bad" &&
+                ! unread_excused "$(grep -c '^unread' "$E2E_WORK/$name.bad")"; }; then
+            e2e_fail "$name: from 2 s after On the log reads: $(cat "$E2E_WORK/$name.bad")"
+        fi
         e2e_log "$name: log: $(csv_text "$csv" | tail -n 1)"
     fi
     e2e_screenshot "$E2E_WORK/$name" && cp "$E2E_WORK/$name.png" "$ARTIFACTS/meter-$HOST-$name.png"
@@ -207,8 +214,6 @@ for row in "${CASES[@]}"; do
     name=${name// /}
     [[ $HOST == wine && $name != loopback ]] && continue
     [[ $HOST == linux-pipewire && $name != loopback && $name != server-lost ]] && continue
-    run_case $name "$(echo $options)" $expect && continue
-    e2e_log "$name: once more, as Wine's audio may have lost a block"
-    run_case $name "$(echo $options)" $expect || e2e_fail "$name: the readings were wrong twice"
+    run_case $name "$(echo $options)" $expect
 done
 e2e_log PASS
