@@ -51,8 +51,7 @@ e2e_test(e2e_icon bash ${e2e_dir}/e2e_icon.sh $<TARGET_FILE:draw_icon> ${CMAKE_S
 e2e_test(e2e_windows_build bash ${e2e_dir}/e2e_windows_build.sh ${CMAKE_SOURCE_DIR}
          ${TAVRENE_WINDOWS_BUILD_DIR})
 set_tests_properties(e2e_windows_build PROPERTIES FIXTURES_SETUP windows_exe TIMEOUT 300)
-e2e_test(e2e_wine_prefix bash ${e2e_dir}/e2e_retry.sh 2 bash ${e2e_dir}/e2e_wine_prefix.sh
-         ${e2e_work}/wine)
+e2e_test(e2e_wine_prefix bash ${e2e_dir}/e2e_wine_prefix.sh ${e2e_work}/wine)
 set_tests_properties(e2e_wine_prefix PROPERTIES FIXTURES_SETUP wine_prefix)
 e2e_test(e2e_wine_session bash ${e2e_dir}/e2e_session.sh wine
          ${TAVRENE_WINDOWS_BUILD_DIR}/tavrene.exe ${CMAKE_BINARY_DIR}/tests/tools ${e2e_artifacts}
