@@ -50,9 +50,11 @@ test-deps:
 	$(call install,$(RUN_PACKAGES) $(TEST_PACKAGES))
 
 # Configured afresh each time (a second when nothing changed), so that the tests, the benchmarks
-# and their tools are built as soon as their packages are there.
+# and their tools are built as soon as their packages are there. Debug information as line tables
+# (-g1): enough for a backtrace, a profile or a sanitizer's report, and a third less to compile.
+LINE_TABLES := -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG"
 configure:
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRENE_WERROR=ON
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(LINE_TABLES) -DTAVRENE_WERROR=ON
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
@@ -84,15 +86,14 @@ asan: $(ASAN_BUILD)/build.ninja
 	  ctest $(CTEST_FLAGS) -LE no-sanitizer
 
 # ThreadSanitizer over the application tests in process and the host-audio tests, on a private
-# PulseAudio loopback: the host's audio threads are the only threads there are. Line tables (-g1)
-# are all its reports need.
+# PulseAudio loopback: the host's audio threads are the only threads there are.
 TSAN_BUILD ?= build-tsan
 $(TSAN_BUILD)/build.ninja:
-	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRENE_WERROR=ON -DTAVRENE_BENCHMARKS=OFF \
-	  "-DCMAKE_CXX_FLAGS=-fsanitize=thread -g1" -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread
+	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(LINE_TABLES) -DTAVRENE_WERROR=ON \
+	  -DTAVRENE_BENCHMARKS=OFF -DCMAKE_CXX_FLAGS=-fsanitize=thread -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread
 
 tsan: $(TSAN_BUILD)/build.ninja
-	cmake --build $(TSAN_BUILD) -j $(JOBS) --target test_app test_meter test_platform test_faults
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target test_app test_meter test_faults
 	tests/faults/run_tsan.sh $(TSAN_BUILD) $(CURDIR)/tests/faults/tsan.supp
 
 # One other build each run, made as a packager makes it (Debian's flags from dpkg-buildflags, no
