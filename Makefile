@@ -79,7 +79,7 @@ $(ASAN_BUILD)/build.ninja:
 	  -DTAVRENE_BENCHMARKS=OFF -DTAVRENE_FUZZ=ON
 
 asan: $(ASAN_BUILD)/build.ninja
-	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cmake --build $(ASAN_BUILD) -j $(JOBS) --target in_process_tests
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
