@@ -5,8 +5,9 @@
 # PIPEWIRE_SESSIONS times in all (30 unless given). Every second run has the other core kept busy
 # by a loop pinned to it (core 1). Each result is one line of OUT_DIR/runs.tsv (round, busy or
 # idle, test, result, seconds), written as it comes, and OUT_DIR/census.md holds the table per
-# test, rebuilt after every run, with the attempts e2e_retry.sh made again; each run's ctest
-# output stays in OUT_DIR. No retry of its own: a failure counts as one.
+# test, rebuilt after every run, with the underruns Wine's driver reported in the Wine tests (each
+# may pause the tone, never fail it); each run's ctest output stays in OUT_DIR. No retry: a failure
+# counts as one.
 # CENSUS_FIRST_ROUND (1 unless set) continues an earlier census in OUT_DIR from that round;
 # CENSUS_EXCLUDE leaves out the tests it matches (ctest -E) from the rounds.
 BUILD=$(realpath "${1:?build folder}")
@@ -17,7 +18,7 @@ FIRST=${CENSUS_FIRST_ROUND:-1}
 mkdir -p "$OUT"
 if [ "$FIRST" -eq 1 ]; then
     : >"$OUT/runs.tsv"
-    : >"$OUT/retries.tsv"
+    : >"$OUT/underruns.tsv"
 fi
 BUSY=
 
@@ -42,10 +43,10 @@ run() {
     fi
     (cd "$BUILD" && ctest --timeout 300 "$@") >"$log" 2>&1
     stop_busy
-    # Every test's own output is in LastTest.log: the attempts that e2e_retry.sh repeated.
+    # Every test's own output is in LastTest.log: the underruns Wine's driver reported.
     cp "$BUILD/Testing/Temporary/LastTest.log" "$log.full"
     awk -v r="$round" -v OFS='\t' '/^[0-9]+\/[0-9]+ Testing: / { name = $3 }
-        /^e2e_retry: attempt/ { print r, name }' "$log.full" >>"$OUT/retries.tsv"
+        /Wine.s driver reported [0-9]+ underrun/ { print r, name }' "$log.full" >>"$OUT/underruns.tsv"
     sed -nE 's/^ *[0-9]+\/[0-9]+ Test +#[0-9]+: ([^ ]+) \.*[* ]*([A-Za-z ]*[A-Za-z]) +([0-9.]+) sec$/\1\t\2\t\3/p' \
         "$log" | awk -v r="$round" -v l="$load" -F '\t' -v OFS='\t' '{ print r, l, $1, $2, $3 }' \
         >>"$OUT/runs.tsv"
@@ -54,16 +55,16 @@ run() {
 
 # Runs and failures per test, idle and busy, and the median time of a run.
 table() {
-    echo "| Test | Runs (busy) | Failures (busy) | Attempts retried | Median s |"
+    echo "| Test | Runs (busy) | Failures (busy) | Runs with a Wine underrun | Median s |"
     echo "|---|---|---|---|---|"
-    { cut -f2 "$OUT/retries.tsv" | sed 's/^/retry\t/'; sort -t $'\t' -k3,3 -k5,5n "$OUT/runs.tsv"; } |
+    { cut -f2 "$OUT/underruns.tsv" | sed 's/^/underrun\t/'; sort -t $'\t' -k3,3 -k5,5n "$OUT/runs.tsv"; } |
         awk -F '\t' '
-        $1 == "retry" { retried[$2]++; next }
+        $1 == "underrun" { underran[$2]++; next }
         { n[$3]++; t[$3, n[$3]] = $5
           if ($2 == "busy") b[$3]++
           if ($4 != "Passed") { f[$3]++; if ($2 == "busy") fb[$3]++ } }
         END { for (k in n) printf "| %s | %d (%d) | %d (%d) | %d | %.1f |\n", k, n[k], b[k], f[k],
-                  fb[k], retried[k], t[k, int((n[k] + 1) / 2)] }' | sort
+                  fb[k], underran[k], t[k, int((n[k] + 1) / 2)] }' | sort
 }
 
 for ((round = FIRST; round <= ROUNDS; round++)); do
