@@ -34,7 +34,7 @@ constexpr double max_clock_error = 1e-3;
 // deviations of its noise is off the line: the input jumped in time, the block is an outlier, or
 // df itself moved. Never less than jump_floor_rad: without noise, what is left (the 8-bit
 // rounding, df drifting by 1 Hz a second) stays well under it.
-constexpr double jump_sigmas = 5.0;
+constexpr double jump_sigmas = 6.0;
 constexpr double jump_floor_rad = 0.05;
 // How fast the advance and the phase noise seen lately follow the blocks that keep to them.
 constexpr double rate_follow = 0.5;
@@ -175,8 +175,10 @@ void DfEstimator::fine_stage(const double* block, BlockRecord& rec) {
         const double predicted_spacing = s.last_spacing_phase + 2.0 * pi * spacing * gap * block_s;
         rec.spacing_phase = predicted_spacing + wrap(rec.spacing_phase - predicted_spacing);
         // Across a block without the tones, which a jump inside it can leave, too.
+        // Under min_tone_rms the rounding, which follows the signal, sets the phases' error, not
+        // the noise the limits there rest on: no block is taken for a jump then.
         watch_time(rec, rec.phase - s.last_phase, rec.spacing_phase - s.last_spacing_phase, gap,
-                   s.have_fit);
+                   s.have_fit && reading_.tone_rms >= min_tone_rms);
     } else {
         watch_time(rec, 0.0, 0.0, 1.0, false);
     }
@@ -213,12 +215,13 @@ void DfEstimator::watch_time(BlockRecord& rec, double advance, double spacing_ad
     const double unit = 2.0 * rec.noise_power / static_cast<double>(block_samples);
     const double var = unit * (1.0 / (rec.amp2 * rec.amp2) + 4.0 / (rec.amp1 * rec.amp1));
     const double spacing_var = unit * (1.0 / (rec.amp2 * rec.amp2) + 1.0 / (rec.amp1 * rec.amp1));
-    // The advance is a difference of two phases and the rate follows a few more: 1.5 covers both.
+    // The advance is a difference of two phases, and the rate holds the one before with weight
+    // 1.5 and a few earlier ones: var(d) is 3.33 times a block's, which 2.5 covers.
     const auto limit = [](double v) {
         return std::max(jump_floor_rad, jump_sigmas * std::sqrt(v));
     };
-    const double tol = limit(var + 1.5 * s.last_var);
-    const double spacing_tol = limit(spacing_var + 1.5 * s.last_spacing_var);
+    const double tol = limit(var + 2.5 * s.last_var);
+    const double spacing_tol = limit(spacing_var + 2.5 * s.last_spacing_var);
     const bool last_torn = s.last_torn;
     s.last_var = var;
     s.last_spacing_var = spacing_var;
