@@ -223,6 +223,12 @@ void DfEstimator::watch_time(BlockRecord& rec, double advance, double spacing_ad
     const double tol = limit(var + 2.5 * s.last_var);
     const double spacing_tol = limit(spacing_var + 2.5 * s.last_spacing_var);
     const bool last_torn = s.last_torn;
+    // The block before the last one, for a jump shared between two advances.
+    const BlockBefore two_back = s.two_back;
+    s.two_back = {s.last_phase, s.last_spacing_phase, s.last_phase_index, s.last_var,
+                  s.last_spacing_var};
+    const bool pair_ready = s.pair_ready;
+    s.pair_ready = false;
     s.last_var = var;
     s.last_spacing_var = spacing_var;
     s.last_torn = false;
@@ -241,10 +247,40 @@ void DfEstimator::watch_time(BlockRecord& rec, double advance, double spacing_ad
     const double d = wrap(advance - blocks * s.rate);
     const double ds = wrap(spacing_advance - blocks * s.spacing_rate);
     const bool off = std::fabs(d) > tol || std::fabs(ds) > spacing_tol;
+    if (s.run_length == 0 && !off && !s.last_torn && pair_ready && blocks == 1.0) {
+        // A jump inside the block before, its phases half way, may leave each of two advances
+        // under the limit but not both together: taken against the rate before that block
+        // (d then carries 1 + rate_follow of the last d), their sum weighs n(k) - 2 n(k-2).
+        const double pd = d + (1.0 + rate_follow) * s.last_d;
+        const double pds = ds + (1.0 + rate_follow) * s.last_ds;
+        if (std::fabs(pd) > limit(var + 4.5 * two_back.var) ||
+            std::fabs(pds) > limit(spacing_var + 4.5 * two_back.spacing_var)) {
+            BlockRecord* torn = recorded(s.last_phase_index);
+            s.rate -= rate_follow * s.last_d;
+            s.spacing_rate -= rate_follow * s.last_ds;
+            s.run_start = s.last_phase_index;
+            s.run_base = two_back.phase;
+            s.run_spacing_base = two_back.spacing_phase;
+            s.run_base_index = two_back.index;
+            s.run_excess = pd;
+            s.run_spacing_excess = pds;
+            s.run_last = pd - s.last_d;
+            s.run_spacing_last = pds - s.last_ds;
+            s.run[0] = {s.last_phase_index, s.last_d, s.last_ds, true};
+            s.run[1] = {rec.index, pd, pds, false};
+            s.run_length = 2;
+            torn->left_out = true;
+            rec.left_out = true;
+            return;
+        }
+    }
     if (s.run_length == 0 && !off && !s.last_torn) {
         s.rate += rate_follow * d / blocks;
         s.spacing_rate += rate_follow * ds / blocks;
         s.usual_var += rate_follow * (var - s.usual_var);
+        s.pair_ready = blocks == 1.0;
+        s.last_d = d;
+        s.last_ds = ds;
         return;
     }
     if (s.run_length > 0 && !off && !last_torn) {
@@ -300,10 +336,12 @@ void DfEstimator::settle_run(BlockRecord& rec, double e, double es, double tol,
             continue;
         }
         b->left_out = false;
-        // Sums of wrapped steps may have slipped a turn: from the line before the run instead.
+        // Sums of wrapped steps may have slipped a turn: placed on its line instead, as this
+        // block is, so that no turn lies between the two.
         const double steps = static_cast<double>(b->index - s.run_base_index);
-        b->phase = s.run_base + steps * s.rate + wrap(step.excess);
-        b->spacing_phase = s.run_spacing_base + steps * s.spacing_rate + wrap(step.spacing_excess);
+        b->phase = s.run_base + steps * s.rate + on + wrap(step.excess - on);
+        b->spacing_phase = s.run_spacing_base + steps * s.spacing_rate + spacing_on +
+                           wrap(step.spacing_excess - spacing_on);
     }
     const double steps = static_cast<double>(rec.index - s.run_base_index);
     rec.phase = s.run_base + steps * s.rate + e;

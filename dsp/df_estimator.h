@@ -87,6 +87,12 @@ class DfEstimator {
         bool torn = false;
     };
 
+    struct BlockBefore {
+        double phase = 0.0, spacing_phase = 0.0;
+        int64_t index = 0;
+        double var = 0.0, spacing_var = 0.0;
+    };
+
     // What one lock on a signal builds up; a new lock or the signal's end starts it afresh.
     struct Lock {
         bool locked = false;
@@ -111,6 +117,10 @@ class DfEstimator {
         double run_last = 0.0, run_spacing_last = 0.0;     // the last step's
         double run_base = 0.0, run_spacing_base = 0.0;     // the phases before it
         std::array<RunStep, max_run_blocks> run{};
+        // The last block's d against the rate, when it kept to it from the block before.
+        bool pair_ready = false;
+        double last_d = 0.0, last_ds = 0.0;
+        BlockBefore two_back;
         bool have_fit = false;
         double fit_df = 0.0;         // in the capture's hertz, as the mixers need it
         double fit_spacing_hz = 0.0; // the tones' spacing less 1000 Hz, in the capture's hertz

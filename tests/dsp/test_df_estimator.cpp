@@ -74,12 +74,15 @@ TEST(DfBroken, AJumpInTimeNeitherBendsNorShortensTheReadingButATurnIsFollowed) {
         {"256 lost at -43 Hz", -43.0, -43.0, 256, 7717, 0.0, 0.002},
         {"100 lost at 1.5 Hz", 1.5, 1.5, 100, 7717, 0.0, 0.002},
         {"256 lost at 10 dB", 7.3, 7.3, 256, 7717, 13.0, 0.04},
+        {"441 lost at 37.68 Hz, 10 dB: half a turn", 37.68, 37.68, 441, 7717, 13.0, 0.04},
+        {"441 lost at 3.4 Hz, 10 dB: split in two", 3.4, 3.4, 441, 7717, 13.0, 0.04},
         {"turned 3 Hz", 7.3, 10.3, 0, 7717, 0.0, 0.002},
         {"turned 4.5 Hz, 256 lost every 0.7 s", 7.3, 2.8, 256, 7717, 0.0, 0.002},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         radio_path::LinkSettings link{c.df, c.noise_rms > 0.0 ? 0.66 : 1.0, c.noise_rms};
+        link.band_limit = true;
         std::vector<uint8_t> sent(6 * dsp::sample_rate_hz);
         double phase = 0.0;
         dsp::synthesize(sent.data(), sent.size(), dsp::base_frequency_hz, phase);
