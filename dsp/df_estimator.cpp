@@ -30,6 +30,19 @@ constexpr double edge_gate = 0.25;
 // Sound-card clocks sit within a few hundred ppm of each other; a spacing fitted further off than
 // this (a very short or very noisy fit) is not trusted beyond it.
 constexpr double max_clock_error = 1e-3;
+// A block whose phase advance departs from the one seen lately by more than this many standard
+// deviations of its noise is off the line: the input jumped in time, the block is an outlier, or
+// df itself moved. Never less than jump_floor_rad: without noise, what is left (the 8-bit
+// rounding, df drifting by 1 Hz a second) stays well under it.
+constexpr double jump_sigmas = 6.0;
+constexpr double jump_floor_rad = 0.05;
+// How fast the advance and the phase noise seen lately follow the blocks that keep to them.
+constexpr double rate_follow = 0.5;
+// Blocks in a row off the old advance, the last two agreeing, that mean df moved (the dial).
+constexpr int moved_blocks = 3;
+// A block whose phase noise is this many times the usual fits the tones badly: a jump inside it,
+// or a burst. Noise alone moves the estimate by some 20 % at 0 dB.
+constexpr double torn_var_ratio = 4.0;
 
 double wrap(double x) {
     return x - 2.0 * pi * std::floor(x / (2.0 * pi) + 0.5);
@@ -143,6 +156,8 @@ void DfEstimator::process_block() {
 void DfEstimator::fine_stage(const double* block, BlockRecord& rec) {
     static_cast<BlockFit&>(rec) = demod_.fit(block);
     rec.mixer_df = demod_.mixer_df();
+    rec.new_piece = false;
+    rec.left_out = false;
     if (!rec.present) {
         return;
     }
@@ -159,11 +174,184 @@ void DfEstimator::fine_stage(const double* block, BlockRecord& rec) {
         // arg z2 - arg z1 turns by 2 pi (spacing - 1000 Hz) x 40 ms a block: 40 whole turns go.
         const double predicted_spacing = s.last_spacing_phase + 2.0 * pi * spacing * gap * block_s;
         rec.spacing_phase = predicted_spacing + wrap(rec.spacing_phase - predicted_spacing);
+        // Across a block without the tones, which a jump inside it can leave, too.
+        // Under min_tone_rms the rounding, which follows the signal, sets the phases' error, not
+        // the noise the limits there rest on: no block is taken for a jump then.
+        watch_time(rec, rec.phase - s.last_phase, rec.spacing_phase - s.last_spacing_phase, gap,
+                   s.have_fit && reading_.tone_rms >= min_tone_rms);
+    } else {
+        watch_time(rec, 0.0, 0.0, 1.0, false);
     }
     s.have_phase = true;
     s.last_phase = rec.phase;
     s.last_spacing_phase = rec.spacing_phase;
     s.last_phase_index = rec.index;
+}
+
+DfEstimator::BlockRecord* DfEstimator::recorded(int64_t index) {
+    if (index < 0) {
+        return nullptr;
+    }
+    auto& b = history_[static_cast<size_t>(index % window_blocks)];
+    return b.index == index ? &b : nullptr;
+}
+
+// Samples lost on the way in (a sound server that missed a period) or a sender that stalled and
+// went on where it left off move the signal in time: both phases jump, by 2 pi df and 2 pi 1000 Hz
+// times the time lost. Fitted across such a jump as one line they read df off by df times the
+// share of time lost. Against the advance per block seen lately, a jump is one block off (two if
+// it fell inside a block, which it tears: that block fits the tones badly and its phases lie
+// between), after which the blocks keep to the advance again, on a line of their own; a noisy
+// block is off and the next one is back on the old line; a turn of the dial changes the advance
+// for good. So blocks off the advance, or torn, are left out at once, and the first block that
+// keeps to the advance from a sound block before it tells which it was: a jump starts a new piece
+// of the fit (one slope, an offset per piece) with the blocks on the new line, an outlier leaves
+// only itself out. Blocks off in a row that agree on a new advance are df that moved: all are
+// taken back, and the advance is theirs.
+void DfEstimator::watch_time(BlockRecord& rec, double advance, double spacing_advance,
+                             double blocks, bool chained) {
+    Lock& s = lock_;
+    // var(arg z) of a tone fitted over n samples is 2 noise / (n amp^2).
+    const double unit = 2.0 * rec.noise_power / static_cast<double>(block_samples);
+    const double var = unit * (1.0 / (rec.amp2 * rec.amp2) + 4.0 / (rec.amp1 * rec.amp1));
+    const double spacing_var = unit * (1.0 / (rec.amp2 * rec.amp2) + 1.0 / (rec.amp1 * rec.amp1));
+    // The advance is a difference of two phases, and the rate holds the one before with weight
+    // 1.5 and a few earlier ones: var(d) is 3.33 times a block's, which 2.5 covers.
+    const auto limit = [](double v) {
+        return std::max(jump_floor_rad, jump_sigmas * std::sqrt(v));
+    };
+    const double tol = limit(var + 2.5 * s.last_var);
+    const double spacing_tol = limit(spacing_var + 2.5 * s.last_spacing_var);
+    const bool last_torn = s.last_torn;
+    // The block before the last one, for a jump shared between two advances.
+    const BlockBefore two_back = s.two_back;
+    s.two_back = {s.last_phase, s.last_spacing_phase, s.last_phase_index, s.last_var,
+                  s.last_spacing_var};
+    const bool pair_ready = s.pair_ready;
+    s.pair_ready = false;
+    s.last_var = var;
+    s.last_spacing_var = spacing_var;
+    s.last_torn = false;
+    if (!chained) {
+        s.have_rate = false;
+        s.run_length = 0;
+        return;
+    }
+    if (!s.have_rate) {
+        s.rate = -2.0 * pi * s.fit_df * block_s;
+        s.spacing_rate = 2.0 * pi * s.fit_spacing_hz * block_s;
+        s.usual_var = var;
+        s.have_rate = true;
+    }
+    s.last_torn = var > torn_var_ratio * s.usual_var;
+    const double d = wrap(advance - blocks * s.rate);
+    const double ds = wrap(spacing_advance - blocks * s.spacing_rate);
+    const bool off = std::fabs(d) > tol || std::fabs(ds) > spacing_tol;
+    if (s.run_length == 0 && !off && !s.last_torn && pair_ready && blocks == 1.0) {
+        // A jump inside the block before, its phases half way, may leave each of two advances
+        // under the limit but not both together: taken against the rate before that block
+        // (d then carries 1 + rate_follow of the last d), their sum weighs n(k) - 2 n(k-2).
+        const double pd = d + (1.0 + rate_follow) * s.last_d;
+        const double pds = ds + (1.0 + rate_follow) * s.last_ds;
+        if (std::fabs(pd) > limit(var + 4.5 * two_back.var) ||
+            std::fabs(pds) > limit(spacing_var + 4.5 * two_back.spacing_var)) {
+            BlockRecord* torn = recorded(s.last_phase_index);
+            s.rate -= rate_follow * s.last_d;
+            s.spacing_rate -= rate_follow * s.last_ds;
+            s.run_start = s.last_phase_index;
+            s.run_base = two_back.phase;
+            s.run_spacing_base = two_back.spacing_phase;
+            s.run_base_index = two_back.index;
+            s.run_excess = pd;
+            s.run_spacing_excess = pds;
+            s.run_last = pd - s.last_d;
+            s.run_spacing_last = pds - s.last_ds;
+            s.run[0] = {s.last_phase_index, s.last_d, s.last_ds, true};
+            s.run[1] = {rec.index, pd, pds, false};
+            s.run_length = 2;
+            torn->left_out = true;
+            rec.left_out = true;
+            return;
+        }
+    }
+    if (s.run_length == 0 && !off && !s.last_torn) {
+        s.rate += rate_follow * d / blocks;
+        s.spacing_rate += rate_follow * ds / blocks;
+        s.usual_var += rate_follow * (var - s.usual_var);
+        s.pair_ready = blocks == 1.0;
+        s.last_d = d;
+        s.last_ds = ds;
+        return;
+    }
+    if (s.run_length > 0 && !off && !last_torn) {
+        settle_run(rec, wrap(s.run_excess + d), wrap(s.run_spacing_excess + ds), tol, spacing_tol);
+        s.rate += rate_follow * d / blocks;
+        s.spacing_rate += rate_follow * ds / blocks;
+        return;
+    }
+    if (s.run_length == 0) {
+        s.run_start = rec.index;
+        s.run_excess = s.run_spacing_excess = 0.0;
+        s.run_base = s.last_phase;
+        s.run_spacing_base = s.last_spacing_phase;
+        s.run_base_index = s.last_phase_index;
+    }
+    const bool agrees = s.run_length > 0 && std::fabs(wrap(d - s.run_last)) <= tol &&
+                        std::fabs(wrap(ds - s.run_spacing_last)) <= spacing_tol;
+    rec.left_out = true;
+    s.run_excess += d;
+    s.run_spacing_excess += ds;
+    s.run_last = d;
+    s.run_spacing_last = ds;
+    auto& step = s.run[static_cast<size_t>(s.run_length++)];
+    step = {rec.index, s.run_excess, s.run_spacing_excess, s.last_torn};
+    if (s.run_length >= moved_blocks && off && agrees && !s.last_torn && !last_torn) {
+        for (int64_t i = s.run_start; i <= rec.index; ++i) {
+            if (BlockRecord* b = i == rec.index ? &rec : recorded(i)) {
+                b->left_out = false;
+            }
+        }
+        s.rate = advance / blocks;
+        s.spacing_rate = spacing_advance / blocks;
+        s.run_length = 0;
+    } else if (s.run_length == max_run_blocks) {
+        // Nothing sound to tell by: a new piece after the run, and the advance taken afresh.
+        rec.new_piece = true;
+        s.run_length = 0;
+        s.have_rate = false;
+    }
+}
+
+// A sound block after a run: e is where it stands against the line the run left.
+void DfEstimator::settle_run(BlockRecord& rec, double e, double es, double tol,
+                             double spacing_tol) {
+    Lock& s = lock_;
+    const bool jump = std::fabs(e) > tol || std::fabs(es) > spacing_tol;
+    const double on = jump ? e : 0.0, spacing_on = jump ? es : 0.0;
+    for (int i = 0; i < s.run_length; ++i) {
+        const RunStep& step = s.run[static_cast<size_t>(i)];
+        BlockRecord* b = recorded(step.index);
+        if (b == nullptr || step.torn || std::fabs(wrap(step.excess - on)) > tol ||
+            std::fabs(wrap(step.spacing_excess - spacing_on)) > spacing_tol) {
+            continue;
+        }
+        b->left_out = false;
+        // Sums of wrapped steps may have slipped a turn: placed on its line instead, as this
+        // block is, so that no turn lies between the two.
+        const double steps = static_cast<double>(b->index - s.run_base_index);
+        b->phase = s.run_base + steps * s.rate + on + wrap(step.excess - on);
+        b->spacing_phase = s.run_spacing_base + steps * s.spacing_rate + spacing_on +
+                           wrap(step.spacing_excess - spacing_on);
+    }
+    const double steps = static_cast<double>(rec.index - s.run_base_index);
+    rec.phase = s.run_base + steps * s.rate + e;
+    rec.spacing_phase = s.run_spacing_base + steps * s.spacing_rate + es;
+    if (jump) {
+        if (BlockRecord* start = recorded(s.run_start)) {
+            start->new_piece = true;
+        }
+    }
+    s.run_length = 0;
 }
 
 // The levels and verdict over the last second, then the fit over the blocks of this lock in it.
@@ -218,11 +406,22 @@ void DfEstimator::fit_phases(int64_t first, size_t present, DfReading& r) {
     const double df_now = lock_.have_fit ? lock_.fit_df : demod_.mixer_df();
     const double spacing_now = lock_.have_fit ? lock_.fit_spacing_hz : 0.0;
     SlopeFit fit;
-    for (const auto& b : history_) {
-        const double gate = b.edge ? edge_gate : 0.5;
-        if (!b.present || b.index < first || b.amp1 < gate * median_a || b.amp2 < gate * median_b) {
+    bool new_piece = false;
+    for (int64_t i = first; i <= block_index_; ++i) {
+        const BlockRecord* found = recorded(i);
+        if (found == nullptr) {
             continue;
         }
+        const BlockRecord& b = *found;
+        new_piece = new_piece || b.new_piece;
+        const double gate = b.edge ? edge_gate : 0.5;
+        if (!b.present || b.left_out || b.amp1 < gate * median_a || b.amp2 < gate * median_b) {
+            continue;
+        }
+        if (new_piece && fit.count() > 0) {
+            fit.next_piece();
+        }
+        new_piece = false;
         double phase = b.phase;
         double spacing_phase = b.spacing_phase;
         if (b.edge) {

@@ -9,6 +9,9 @@
 // by its own phase variance; blocks where a tone is under half its median level (a fade, the end
 // of the signal) are left out. The first block of a signal, mostly only partly filled, counts
 // from a quarter of that level on, at the weight its level earns.
+// The input jumping in time (samples lost on the way in, a sender that stalled) makes both phases
+// jump: the blocks after a jump are a new piece of the fit, one slope with an offset per piece,
+// and a block torn by it is left out (watch_time).
 //
 // That slope is df in the capture's own hertz: a capture clock p ppm fast reads it p ppm low.
 // The phase of z2 conj(z1) turns with the tones' spacing, 1000 Hz as sent, and fitted the same
@@ -19,6 +22,7 @@
 #include "dsp/block_demod.h"
 #include "dsp/coarse_spectrum.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -66,11 +70,27 @@ class DfEstimator {
     // A block's fit, its phases unwrapped along the lock's history, and its levels.
     struct BlockRecord : BlockFit {
         int64_t index = -1;
-        bool edge = false;     // the first after a block without both tones
-        double mixer_df = 0.0; // where the mixers sat when the block was fitted
-        double sum_sq = 0.0;   // of sample - 128
+        bool edge = false;      // the first after a block without both tones
+        double mixer_df = 0.0;  // where the mixers sat when the block was fitted
+        bool new_piece = false; // the input jumped in time just before it (see watch_time)
+        bool left_out = false;  // torn by such a jump, or far off the line: not fitted
+        double sum_sq = 0.0;    // of sample - 128
         int peak = 0;
         int clipped = 0;
+    };
+
+    // A block of a run off the advance: where it stands against the line before the run.
+    static constexpr int max_run_blocks = 8;
+    struct RunStep {
+        int64_t index = 0;
+        double excess = 0.0, spacing_excess = 0.0;
+        bool torn = false;
+    };
+
+    struct BlockBefore {
+        double phase = 0.0, spacing_phase = 0.0;
+        int64_t index = 0;
+        double var = 0.0, spacing_var = 0.0;
     };
 
     // What one lock on a signal builds up; a new lock or the signal's end starts it afresh.
@@ -84,6 +104,23 @@ class DfEstimator {
         double last_phase = 0.0;
         double last_spacing_phase = 0.0;
         int64_t last_phase_index = 0;
+        // What watch_time keeps: both phases' advance per block as seen lately, how noisy the
+        // block before was, and the blocks in a row off that advance, not yet explained.
+        bool have_rate = false;
+        double rate = 0.0, spacing_rate = 0.0;
+        double usual_var = 0.0; // of the phase, over the blocks that kept to the advance
+        double last_var = 0.0, last_spacing_var = 0.0;
+        bool last_torn = false;
+        int64_t run_start = 0, run_base_index = 0;
+        int run_length = 0;
+        double run_excess = 0.0, run_spacing_excess = 0.0; // summed over the run
+        double run_last = 0.0, run_spacing_last = 0.0;     // the last step's
+        double run_base = 0.0, run_spacing_base = 0.0;     // the phases before it
+        std::array<RunStep, max_run_blocks> run{};
+        // The last block's d against the rate, when it kept to it from the block before.
+        bool pair_ready = false;
+        double last_d = 0.0, last_ds = 0.0;
+        BlockBefore two_back;
         bool have_fit = false;
         double fit_df = 0.0;         // in the capture's hertz, as the mixers need it
         double fit_spacing_hz = 0.0; // the tones' spacing less 1000 Hz, in the capture's hertz
@@ -93,6 +130,10 @@ class DfEstimator {
     void follow_coarse(bool found, double coarse_df, bool& fresh_lock);
     void lock(double df_hz, int64_t locked_at);
     void fine_stage(const double* block, BlockRecord& rec);
+    void watch_time(BlockRecord& rec, double advance, double spacing_advance, double blocks,
+                    bool chained);
+    void settle_run(BlockRecord& rec, double e, double es, double tol, double spacing_tol);
+    BlockRecord* recorded(int64_t index);
     void update_reading();
     void fit_phases(int64_t first, size_t present, DfReading& r);
 

@@ -26,13 +26,37 @@ void SlopeFit::add(int64_t index, double y, double v, double weight) {
     ++count_;
 }
 
+void SlopeFit::next_piece() {
+    if (sw_ > 0.0) {
+        stt_done_ += stt_ - st_ * st_ / sw_;
+        sty_done_ += sty_ - st_ * sy_ / sw_;
+        stv_done_ += stv_ - st_ * sv_ / sw_;
+        ++pieces_;
+    }
+    sw_ = st_ = sy_ = stt_ = sty_ = sv_ = stv_ = 0.0;
+}
+
 bool SlopeFit::solve(double& y_slope, double& v_slope) const {
-    const double denom = sw_ * stt_ - st_ * st_;
-    if (!(denom > 0.0)) {
+    if (pieces_ == 0) {
+        const double denom = sw_ * stt_ - st_ * st_;
+        if (!(denom > 0.0)) {
+            return false;
+        }
+        y_slope = (sw_ * sty_ - st_ * sy_) / denom;
+        v_slope = (sw_ * stv_ - st_ * sv_) / denom;
+        return true;
+    }
+    double stt = stt_done_, sty = sty_done_, stv = stv_done_;
+    if (sw_ > 0.0) {
+        stt += stt_ - st_ * st_ / sw_;
+        sty += sty_ - st_ * sy_ / sw_;
+        stv += stv_ - st_ * sv_ / sw_;
+    }
+    if (!(stt > 0.0)) {
         return false;
     }
-    y_slope = (sw_ * sty_ - st_ * sy_) / denom;
-    v_slope = (sw_ * stv_ - st_ * sv_) / denom;
+    y_slope = sty / stt;
+    v_slope = stv / stt;
     return true;
 }
 

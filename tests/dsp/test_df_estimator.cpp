@@ -53,6 +53,76 @@ INSTANTIATE_TEST_SUITE_P(Offsets, DfTable,
                          ::testing::Values(-45.0, -30.0, -3.0, -0.5, -0.05, 0.0, 0.05, 0.5, 3.0,
                                            30.0, 45.0));
 
+// The input broken in time now and then, as a sound server that misses a period breaks it:
+// samples lost, or the sender stalled for a moment (silence, then the signal where it left off).
+// Fitted across as one line, 7.3 Hz read 7.55 with 256 samples lost every 0.7 s (at -43 Hz the
+// two-tone phase hardly jumps but the spacing's does, which the clock correction took in). Each
+// reading after the first second must stay on df, resting on the whole second; a turn of the dial,
+// 3 Hz or 4.5 Hz (more than a radian a block), alone or among jumps, must still be followed.
+TEST(DfBroken, AJumpInTimeNeitherBendsNorShortensTheReadingButATurnIsFollowed) {
+    struct Case {
+        const char* name;
+        double df, turned_to; // the dial turned at 3 s
+        int jump;             // samples lost; negative: silence the sender stalled for
+        size_t every;
+        double noise_rms, tolerance;
+    };
+    const Case cases[] = {
+        {"256 lost every 0.7 s", 7.3, 7.3, 256, 7717, 0.0, 0.002},
+        {"441 lost every 0.5 s", 7.3, 7.3, 441, 5512, 0.0, 0.002},
+        {"stalled 23 ms every 0.7 s", 7.3, 7.3, -256, 7717, 0.0, 0.002},
+        {"256 lost at -43 Hz", -43.0, -43.0, 256, 7717, 0.0, 0.002},
+        {"100 lost at 1.5 Hz", 1.5, 1.5, 100, 7717, 0.0, 0.002},
+        {"256 lost at 10 dB", 7.3, 7.3, 256, 7717, 13.0, 0.04},
+        {"441 lost at 37.68 Hz, 10 dB: half a turn", 37.68, 37.68, 441, 7717, 13.0, 0.04},
+        {"441 lost at 3.4 Hz, 10 dB: split in two", 3.4, 3.4, 441, 7717, 13.0, 0.04},
+        {"turned 3 Hz", 7.3, 10.3, 0, 7717, 0.0, 0.002},
+        {"turned 4.5 Hz, 256 lost every 0.7 s", 7.3, 2.8, 256, 7717, 0.0, 0.002},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        radio_path::LinkSettings link{c.df, c.noise_rms > 0.0 ? 0.66 : 1.0, c.noise_rms};
+        link.band_limit = true;
+        std::vector<uint8_t> sent(6 * dsp::sample_rate_hz);
+        double phase = 0.0;
+        dsp::synthesize(sent.data(), sent.size(), dsp::base_frequency_hz, phase);
+        radio_path::Link path(link);
+        std::vector<uint8_t> clean;
+        const size_t turn = 3 * dsp::sample_rate_hz;
+        path.process(sent.data(), turn, clean);
+        link.df_hz = c.turned_to;
+        path.set(link);
+        path.process(sent.data() + turn, sent.size() - turn, clean);
+        std::vector<unsigned char> broken;
+        size_t turned_at = 0; // where the turn reached the input, which lost or gained time
+        for (size_t i = 0; i < clean.size(); ++i) {
+            if (i == turn) {
+                turned_at = broken.size();
+            }
+            if (c.jump != 0 && i > 0 && i % c.every == 0) {
+                if (c.jump > 0) {
+                    i += static_cast<size_t>(c.jump);
+                } else {
+                    broken.insert(broken.end(), static_cast<size_t>(-c.jump), dsp::silence_byte);
+                }
+            }
+            if (i < clean.size()) {
+                broken.push_back(clean[i]);
+            }
+        }
+        dsp::DfEstimator e;
+        for (size_t at = 0; at + 441 <= broken.size(); at += 441) {
+            e.push(&broken[at], 441);
+            const bool before_turn = at + 441 < turned_at;
+            if (at > dsp::sample_rate_hz && (before_turn || at > turned_at + 13230)) {
+                ASSERT_TRUE(e.reading().has_df) << at;
+                EXPECT_NEAR(e.reading().df_hz, before_turn ? c.df : c.turned_to, c.tolerance) << at;
+            }
+        }
+        EXPECT_NEAR(e.reading().span_s, 1.0, 0.05);
+    }
+}
+
 // The capture clock off by p ppm moves the tones by -1000 p and -2000 p ppm Hz, which the
 // two-tone phase cancels, and reads df itself p ppm low, which the tones' spacing corrects:
 // df comes out in the hertz the tones were sent in, also 1000 ppm off and with a gap.

@@ -37,14 +37,14 @@ panel_wait() { # SECONDS ID REGEX
 }
 panel_wait 30 1010 "^Rig connected: 145000000 Hz USB, RIT \+0 Hz$"
 
-# Another station's two-tone, heard with the meter's own tone off. Wine's capture reads it about
-# 1 Hz high (8.37 Hz; the Linux build reads 7.300), so the move is taken from what was read.
+# Another station's two-tone, heard with the meter's own tone off. Wine's capture loses samples
+# now and then; the reading must not follow (it once read 8.37 Hz for this 7.300).
 LC_ALL=C awk 'BEGIN { for (i = 0; i < 441000; i++) { t = i / 11025
     printf "%c", int(128.5 + 63 * sin(6.283185307 * 1007.3 * t) + 63 * sin(6.283185307 * 2007.3 * t)) } }' |
     pacat --raw --format=u8 --rate=11025 --channels=1 --latency-msec=50 &
 E2E_PIDS+=($!)
-good_reading() { tr -d '\r' <"$csv" | tail -n 2 | awk -F, '$5 == "good" && $2 > 6 && $2 < 9 { n++ } END { exit n < 2 }'; }
-corrected() { panel_says 1011 "^RX \+[6-9] Hz; residual [-+]0\.[0-4][0-9]{2} Hz \(rig step 1 Hz\)$"; }
+good_reading() { tr -d '\r' <"$csv" | tail -n 2 | awk -F, '$5 == "good" && $2 > 7.29 && $2 < 7.31 { n++ } END { exit n < 2 }'; }
+corrected() { panel_says 1011 "^RX \+7 Hz; residual \+0\.[23][0-9]{2} Hz \(rig step 1 Hz\)$"; }
 WINDOW=$(e2e_find_window "Tavrene Meter")
 # Wine hands captured blocks over in bursts: a reading good in the log may have lapsed by the
 # press, which the panel says; pressed again then.
@@ -56,8 +56,7 @@ for attempt in 1 2 3; do
     e2e_log "press $attempt: $(panel 1011)"
 done
 corrected || e2e_fail "Correct RX: $(panel 1011)"
-moved=$(panel 1011 | sed -E 's/^RX \+([0-9]) Hz.*/\1/')
-[ "$(rigctl_cmd j)" = "$moved" ] || e2e_fail "the rig's RIT reads $(rigctl_cmd j), not $moved"
+[ "$(rigctl_cmd j)" = 7 ] || e2e_fail "the rig's RIT reads $(rigctl_cmd j), not 7"
 e2e_log "$(panel 1011)"
 
 killed=$(date +%s%N)
