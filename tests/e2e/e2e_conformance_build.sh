@@ -10,7 +10,8 @@ E2E_WORK=$(mktemp -d)
 E2E_CLEANUPS+=('rm -rf "$E2E_WORK"')
 
 [ -d /usr/src/googletest ] || e2e_fail "no GoogleTest sources in /usr/src/googletest (libgtest-dev)"
-cmake -S "$SOURCE/tests/conformance/windows" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+# No optimisation: the tests call Wine's user32, gdi32 and winmm, and compile in two thirds the time.
+cmake -S "$SOURCE/tests/conformance/windows" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE= \
     -DCMAKE_TOOLCHAIN_FILE="$SOURCE/cmake/mingw-w64.cmake" >"$E2E_WORK/configure.log" ||
     { cat "$E2E_WORK/configure.log"; e2e_fail "configure failed"; }
 cmake --build "$BUILD" || e2e_fail "build failed"
