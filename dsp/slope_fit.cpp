@@ -26,17 +26,24 @@ void SlopeFit::add(int64_t index, double y, double v, double weight) {
     ++count_;
 }
 
+void SlopeFit::add_current_piece(double& stt, double& sty, double& stv) const {
+    if (sw_ > 0.0) {
+        stt += stt_ - st_ * st_ / sw_;
+        sty += sty_ - st_ * sy_ / sw_;
+        stv += stv_ - st_ * sv_ / sw_;
+    }
+}
+
 void SlopeFit::next_piece() {
     if (sw_ > 0.0) {
-        stt_done_ += stt_ - st_ * st_ / sw_;
-        sty_done_ += sty_ - st_ * sy_ / sw_;
-        stv_done_ += stv_ - st_ * sv_ / sw_;
+        add_current_piece(stt_done_, sty_done_, stv_done_);
         ++pieces_;
     }
     sw_ = st_ = sy_ = stt_ = sty_ = sv_ = stv_ = 0.0;
 }
 
 bool SlopeFit::solve(double& y_slope, double& v_slope) const {
+    // One piece: the plain formula, whose results the readings have always had to the last bit.
     if (pieces_ == 0) {
         const double denom = sw_ * stt_ - st_ * st_;
         if (!(denom > 0.0)) {
@@ -47,11 +54,7 @@ bool SlopeFit::solve(double& y_slope, double& v_slope) const {
         return true;
     }
     double stt = stt_done_, sty = sty_done_, stv = stv_done_;
-    if (sw_ > 0.0) {
-        stt += stt_ - st_ * st_ / sw_;
-        sty += sty_ - st_ * sy_ / sw_;
-        stv += stv_ - st_ * sv_ / sw_;
-    }
+    add_current_piece(stt, sty, stv);
     if (!(stt > 0.0)) {
         return false;
     }

@@ -21,6 +21,9 @@ class SlopeFit {
     bool solve(double& y_slope, double& v_slope) const;
 
   private:
+    // The current piece's sums about its own weighted means, added to stt, sty and stv.
+    void add_current_piece(double& stt, double& sty, double& stv) const;
+
     int count_ = 0;
     int64_t t0_ = 0, t_first_ = 0, t_last_ = 0;
     double y0_ = 0.0, sw_ = 0.0, st_ = 0.0, sy_ = 0.0, stt_ = 0.0, sty_ = 0.0;
