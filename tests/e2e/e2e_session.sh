@@ -242,7 +242,7 @@ fi
 # as its own filler when it resumes (measured: 78 + 218 and 94 + 439 bytes, nothing skipped).
 PAUSES=0
 if [ "$HOST" = wine ]; then
-    UNDERRUNS=$(grep -c 'pulse_underflow_callback.*Underflow' "$E2E_WORK/program.log")
+    UNDERRUNS=$(e2e_wine_underruns "$E2E_WORK/program.log")
     PAUSES=$((2 * UNDERRUNS))
     ((UNDERRUNS == 0)) || e2e_log "Wine's driver reported $UNDERRUNS underrun(s) of the output"
 fi

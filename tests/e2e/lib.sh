@@ -295,6 +295,10 @@ e2e_wine_env() {
     mkdir -p "$HOME" "$WINEPREFIX"
 }
 
+# How many underruns of its output Wine's PulseAudio driver reported in a program's log (written
+# when the program runs with WINEDEBUG=-all,warn+pulse).
+e2e_wine_underruns() { grep -c 'pulse_underflow_callback.*Underflow' "$1"; }
+
 # Runs a Wine program under the Japanese locale (set per command: the shell itself stays in C).
 e2e_wine() { timeout "$1" "${E2E_WINE_CMD[@]}" "${@:2}"; }
 
